@@ -1,0 +1,20 @@
+#pragma once
+
+#include <glib.h>
+
+#include "core/service_state.h"
+
+// What the lookup reads from one listing entry.
+struct ListingEntry {
+    gint32 number;
+    char name[RECORD_NAME_SIZE];
+    float pan;
+    float tilt;
+};
+
+// True when the entry starts with "presetposno" and a number in the int32 range.
+bool scan_entry_number(const char *entry, gint32 *number);
+
+// True when the entry also holds "=", a name of 1 to 95 characters without a colon,
+// ":pan=", a float, ":tilt=" and a float; anything after the tilt is ignored.
+bool scan_entry_full(const char *entry, ListingEntry *out);

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <glib.h>
+
+// 1 when the listing of channel index `channel` holds preset_id, else 0 (also when the
+// listing could not be fetched).
+int preset_exists_on_channel(gint32 preset_id, gint32 channel);
+
+// 1 when the listing of channel index `channel` holds a readable entry for preset_id; only
+// then are name (a new string for the caller), pan and tilt written.
+int lookup_preset_entry(gint32 preset_id, gint32 channel, char **name, float *pan, float *tilt);

@@ -1,0 +1,21 @@
+#include <csignal>
+#include <cstdlib>
+#include <glib-unix.h>
+
+#include "core/bus_setup.h"
+#include "core/lifecycle.h"
+#include "core/service_state.h"
+#include "ov_log.h"
+
+int main()
+{
+    ov_log_syslog();
+    g_unix_signal_add(SIGTERM, on_sigterm, nullptr);
+    int status = run_service();
+    if (status != 0)
+        g_log(nullptr, LOG_LEVEL_START_FAILURE,
+              "%sCould not start service due to failure in DBus setup!", LOG_PREFIX);
+    release_service_state();
+    ov_log_cleanup();
+    exit(status);
+}

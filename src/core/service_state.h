@@ -1,0 +1,60 @@
+#pragma once
+
+#include <gio/gio.h>
+
+// Capacity of every echo buffer.
+constexpr guint32 MAX_BUFFER_SIGNAL_SIZE = 32;
+// A record's name field: 95 bytes of name and the terminator.
+constexpr gsize RECORD_NAME_SIZE = 96;
+
+// One configuration change applied to the other channels, whose echo is expected.
+struct ChangeRecord {
+    gint32 preset_id;
+    char name[RECORD_NAME_SIZE];
+    gint32 channel;
+};
+
+// One mirrored recall, whose echo is expected.
+struct RecallRecord {
+    gint32 preset_number;
+    gint32 channel_number;
+};
+
+struct ChangeEchoBuffer {
+    ChangeRecord records[MAX_BUFFER_SIGNAL_SIZE];
+};
+
+struct RecallEchoBuffer {
+    RecallRecord records[MAX_BUFFER_SIGNAL_SIZE];
+};
+
+// Everything the service keeps; per-channel tables are indexed by channel number - 1.
+struct ServiceState {
+    gint32 channel_count;
+    gint32 *preset_speeds;
+    GDBusProxy **coordinator_proxies;
+    GDBusProxy **channel_proxies;
+    GMainLoop *main_loop;
+    guint *config_changed_subscriptions;
+    GDBusConnection *connection;
+    guint *preset_state_subscriptions;
+    guint *preset_speed_subscriptions;
+    guint32 recall_echo_count;
+    RecallEchoBuffer *recall_echo_buffer;
+    guint32 created_count;
+    guint32 updated_count;
+    guint32 removed_count;
+    ChangeEchoBuffer *created_buffer;
+    ChangeEchoBuffer *updated_buffer;
+    ChangeEchoBuffer *removed_buffer;
+    int recall_echo_expected;
+};
+
+extern ServiceState service_state;
+
+// Every message format starts with "%s", filled with this prefix.
+extern const char LOG_PREFIX[];
+
+// Level value of the single start-failure message.
+constexpr GLogLevelFlags LOG_LEVEL_START_FAILURE =
+    static_cast<GLogLevelFlags>(1 << G_LOG_LEVEL_USER_SHIFT);

@@ -1,0 +1,74 @@
+#include "recall_mirror/recall_mirror.h"
+
+#include "client/preset_calls.h"
+#include "core/service_state.h"
+#include "recall_mirror/recall_echo_buffer.h"
+
+static const gint32 STATE_RECALLED = 1;
+
+void mirror_recall(gint32 preset_number, gint32 source_channel)
+{
+    ServiceState &s = service_state;
+    // Only this recall's own walk may ask for a record.
+    s.recall_echo_expected = 0;
+    for (gint32 i = 0; i < s.channel_count; i++) {
+        if (i == source_channel - 1)
+            continue;
+        GDBusProxy *proxy = s.coordinator_proxies[i];
+        g_autoptr(GVariant) state = call_preset_method(proxy, "GetPtzPresetState", nullptr, "(ii)");
+        if (!state) {
+            g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to get PresetStatus on channel %d",
+                  LOG_PREFIX, i + 1);
+            continue;
+        }
+        gint32 reported = 0;
+        g_variant_get(state, "(ii)", &reported, nullptr);
+        if (reported == preset_number) {
+            s.recall_echo_expected = 0;
+            continue;
+        }
+        s.recall_echo_expected =
+            call_without_result(proxy, "GotoPresetNumber",
+                                g_variant_new("(siii)", PRESET_ROLE, 0, preset_number,
+                                              s.preset_speeds[i]));
+        if (!s.recall_echo_expected)
+            g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to go to preset (id %d) on channel %u",
+                  LOG_PREFIX, preset_number, static_cast<guint>(i + 1));
+    }
+}
+
+void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
+                         const gchar *object_path, const gchar *interface_name,
+                         const gchar *signal_name, GVariant *parameters, gpointer user_data)
+{
+    (void)connection, (void)sender_name, (void)object_path, (void)interface_name,
+        (void)signal_name, (void)user_data;
+    ServiceState &s = service_state;
+    gint32 channel = 0;
+    gint32 preset = 0;
+    gint32 state = 0;
+    if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(iii)")))
+        g_variant_get(parameters, "(iii)", &channel, &preset, &state);
+    if (state != STATE_RECALLED || !s.recall_echo_buffer)
+        return;
+    if (s.recall_echo_count >= MAX_BUFFER_SIGNAL_SIZE) {
+        // A full buffer is emptied silently and this signal is lost.
+        clear_recalls(s.recall_echo_buffer, &s.recall_echo_count);
+        return;
+    }
+    switch (match_oldest_recall(s.recall_echo_buffer, s.recall_echo_count, preset, channel)) {
+    case RecallMatch::SAME_CHANNEL:
+        return;
+    case RecallMatch::OTHER_CHANNEL:
+        // Echoes of our own recalls are dropped here.
+        remove_oldest_recall(s.recall_echo_buffer, &s.recall_echo_count);
+        return;
+    case RecallMatch::NONE:
+        break;
+    }
+    if (preset == 0 || channel < 1 || channel > s.channel_count)
+        return;
+    mirror_recall(preset, channel);
+    if (s.recall_echo_expected)
+        append_recall(s.recall_echo_buffer, &s.recall_echo_count, preset, channel);
+}
