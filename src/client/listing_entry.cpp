@@ -42,3 +42,29 @@ bool scan_entry_full(const char *entry, ListingEntry *out)
     *out = scanned;
     return true;
 }
+
+bool listing_holds_number(GVariant *listing, gint32 preset_id)
+{
+    g_autoptr(GVariantIter) entries = nullptr;
+    g_variant_get(listing, "(as)", &entries);
+    const char *text = nullptr;
+    while (g_variant_iter_next(entries, "&s", &text)) {
+        gint32 number = 0;
+        if (scan_entry_number(text, &number) && number == preset_id)
+            return true;
+    }
+    return false;
+}
+
+bool listing_find_entry(GVariant *listing, gint32 preset_id, ListingEntry *out)
+{
+    g_autoptr(GVariantIter) entries = nullptr;
+    g_variant_get(listing, "(as)", &entries);
+    const char *text = nullptr;
+    while (g_variant_iter_next(entries, "&s", &text)) {
+        // Unreadable entries are skipped, so a later good entry of the same number is found.
+        if (scan_entry_full(text, out) && out->number == preset_id)
+            return true;
+    }
+    return false;
+}

@@ -18,3 +18,7 @@ bool scan_entry_number(const char *entry, gint32 *number);
 // True when the entry also holds "=", a name of 1 to 95 characters without a colon,
 // ":pan=", a float, ":tilt=" and a float; anything after the tilt is ignored.
 bool scan_entry_full(const char *entry, ListingEntry *out);
+
+// Walk a QueryPresets reply ("(as)") in order; the first entry that counts for preset_id wins.
+bool listing_holds_number(GVariant *listing, gint32 preset_id);
+bool listing_find_entry(GVariant *listing, gint32 preset_id, ListingEntry *out);

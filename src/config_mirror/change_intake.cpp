@@ -40,6 +40,18 @@ static int read_set_home(GVariant *flags)
     return set_home;
 }
 
+bool decode_configuration_change(GVariant *parameters, ConfigurationChange *out)
+{
+    // Any peer may send any payload; one of another type is ignored.
+    if (!parameters || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(usua{sb}a{sv})")))
+        return false;
+    g_autoptr(GVariant) flags = nullptr;
+    g_variant_get(parameters, "(usu@a{sb}@a{sv})", &out->preset_id, &out->name, &out->kind,
+                  &flags, nullptr);
+    out->set_home = read_set_home(flags);
+    return true;
+}
+
 void on_preset_configuration_changed(GDBusConnection *connection, const gchar *sender_name,
                                      const gchar *object_path, const gchar *interface_name,
                                      const gchar *signal_name, GVariant *parameters,
@@ -47,15 +59,11 @@ void on_preset_configuration_changed(GDBusConnection *connection, const gchar *s
 {
     (void)connection, (void)sender_name, (void)interface_name, (void)signal_name,
         (void)user_data;
-    // Any peer may send any payload; one of another type is ignored.
-    if (!parameters || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(usua{sb}a{sv})")))
+    ConfigurationChange change{};
+    if (!decode_configuration_change(parameters, &change))
         return;
-    gint32 source_channel = read_source_channel(object_path, service_state.channel_count);
-    guint32 preset_id = 0;
-    guint32 kind = 0;
-    g_autofree char *name = nullptr;
-    g_autoptr(GVariant) flags = nullptr;
-    g_variant_get(parameters, "(usu@a{sb}@a{sv})", &preset_id, &name, &kind, &flags, nullptr);
-    filter_and_dispatch_change(kind, static_cast<gint32>(preset_id), name, source_channel,
-                               read_set_home(flags));
+    g_autofree char *name = change.name;
+    filter_and_dispatch_change(change.kind, static_cast<gint32>(change.preset_id), name,
+                               read_source_channel(object_path, service_state.channel_count),
+                               change.set_home);
 }

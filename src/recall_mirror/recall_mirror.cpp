@@ -3,6 +3,7 @@
 #include "client/preset_calls.h"
 #include "core/service_state.h"
 #include "recall_mirror/recall_echo_buffer.h"
+#include "recall_mirror/recall_payloads.h"
 
 static const gint32 STATE_RECALLED = 1;
 
@@ -44,12 +45,10 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
     (void)connection, (void)sender_name, (void)object_path, (void)interface_name,
         (void)signal_name, (void)user_data;
     ServiceState &s = service_state;
-    gint32 channel = 0;
-    gint32 preset = 0;
-    gint32 state = 0;
-    if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(iii)")))
-        g_variant_get(parameters, "(iii)", &channel, &preset, &state);
-    if (state != STATE_RECALLED || !s.recall_echo_buffer)
+    PresetState signal = decode_preset_state(parameters);
+    gint32 channel = signal.channel;
+    gint32 preset = signal.preset;
+    if (signal.state != STATE_RECALLED || !s.recall_echo_buffer)
         return;
     if (s.recall_echo_count >= MAX_BUFFER_SIGNAL_SIZE) {
         // A full buffer is emptied silently and this signal is lost.

@@ -106,3 +106,59 @@ TEST(ListingEntry, NotANumberPositionIsPassedOn)
 }
 
 } // namespace
+
+namespace {
+
+GVariant *listing_of(std::initializer_list<const char *> entries)
+{
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("as"));
+    for (const char *entry : entries)
+        g_variant_builder_add(&builder, "s", entry);
+    return g_variant_ref_sink(g_variant_new("(as)", &builder));
+}
+
+TEST(Listing, WholeNumberIsCompared)
+{
+    g_autoptr(GVariant) listing =
+        listing_of({"presetposno14=A:pan=1:tilt=1", "presetposno40=B:pan=1:tilt=1"});
+    ListingEntry entry;
+    EXPECT_FALSE(listing_holds_number(listing, 4));
+    EXPECT_FALSE(listing_find_entry(listing, 4, &entry));
+    EXPECT_TRUE(listing_holds_number(listing, 40));
+    ASSERT_TRUE(listing_find_entry(listing, 40, &entry));
+    EXPECT_STREQ(entry.name, "B");
+}
+
+TEST(Listing, LookupFindsTheFirstReadableEntryBehindAnUnreadableOne)
+{
+    g_autoptr(GVariant) listing = listing_of({"presetposno7=First",
+                                              "presetposno7=Second:pan=3:tilt=4",
+                                              "presetposno7=Third:pan=5:tilt=6"});
+    ListingEntry entry;
+    ASSERT_TRUE(listing_find_entry(listing, 7, &entry));
+    EXPECT_STREQ(entry.name, "Second");
+    EXPECT_FLOAT_EQ(entry.pan, 3.0f);
+    EXPECT_FLOAT_EQ(entry.tilt, 4.0f);
+    EXPECT_TRUE(listing_holds_number(listing, 7));
+}
+
+TEST(Listing, ExistenceNeedsOnlyTheNumberLookupNeedsTheWholeEntry)
+{
+    g_autoptr(GVariant) listing = listing_of({"presetposno12", "presetposno3=:pan=1:tilt=2"});
+    ListingEntry entry;
+    EXPECT_TRUE(listing_holds_number(listing, 12));
+    EXPECT_FALSE(listing_find_entry(listing, 12, &entry));
+    EXPECT_TRUE(listing_holds_number(listing, 3));
+    EXPECT_FALSE(listing_find_entry(listing, 3, &entry));
+}
+
+TEST(Listing, EmptyListingHoldsNothing)
+{
+    g_autoptr(GVariant) listing = listing_of({});
+    ListingEntry entry;
+    EXPECT_FALSE(listing_holds_number(listing, 1));
+    EXPECT_FALSE(listing_find_entry(listing, 1, &entry));
+}
+
+} // namespace
