@@ -1,0 +1,27 @@
+// PresetConfigurationChanged2 payloads of any type, and the echo test over their names.
+#include "config_mirror/change_echo_buffer.h"
+#include "config_mirror/change_intake.h"
+#include "fuzz_input.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    g_autoptr(GVariant) payload = variant_from_fuzz_input(data, size);
+    if (!payload)
+        return 0;
+    ConfigurationChange change{};
+    if (!decode_configuration_change(payload, &change))
+        return 0;
+    g_autofree char *name = change.name;
+    if (change.set_home != 0 && change.set_home != 1)
+        __builtin_trap();
+    // A recorded change must always recognise its own echo, whatever its name.
+    ChangeEchoBuffer buffer{};
+    guint32 count = 0;
+    gint32 preset_id = static_cast<gint32>(change.preset_id);
+    append_change(&buffer, &count, preset_id, name, 1);
+    if (buffer.records[0].name[RECORD_NAME_SIZE - 1] != '\0' ||
+        match_oldest_change(&buffer, count, preset_id, name, 2) != EchoMatch::OTHER_CHANNEL ||
+        !g_utf8_validate(buffer.records[0].name, -1, nullptr))
+        __builtin_trap();
+    return 0;
+}
