@@ -4,8 +4,8 @@ GVariant *call_preset_method(GDBusProxy *proxy, const char *method, GVariant *pa
                              const char *reply_type)
 {
     GError *error = nullptr;
-    GVariant *reply = g_dbus_proxy_call_sync(proxy, method, parameters, G_DBUS_CALL_FLAGS_NONE,
-                                             -1, nullptr, &error);
+    GVariant *reply = g_dbus_proxy_call_sync(proxy, method, parameters, G_DBUS_CALL_FLAGS_NONE, -1,
+                                             nullptr, &error);
     if (!reply) {
         g_clear_error(&error);
         return nullptr;

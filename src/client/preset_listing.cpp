@@ -26,8 +26,8 @@ int lookup_preset_entry(gint32 preset_id, gint32 channel, char **name, float *pa
     g_autoptr(GVariant) listing = query_presets(channel, TRUE);
     if (!listing) {
         g_log(nullptr, G_LOG_LEVEL_WARNING,
-              "%sFailed to query presets for preset (id: %d) on channel %d", LOG_PREFIX,
-              preset_id, channel + 1);
+              "%sFailed to query presets for preset (id: %d) on channel %d", LOG_PREFIX, preset_id,
+              channel + 1);
         return 0;
     }
     ListingEntry entry;

@@ -45,13 +45,12 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
         return 0;
     if (*selected.count >= MAX_BUFFER_SIGNAL_SIZE) {
         g_log(nullptr, G_LOG_LEVEL_WARNING,
-              "%sReceived configuration_changed signals exceed MAX_BUFFER_SIGNAL_SIZE",
-              LOG_PREFIX);
+              "%sReceived configuration_changed signals exceed MAX_BUFFER_SIGNAL_SIZE", LOG_PREFIX);
         clear_changes(selected.buffer, selected.count);
         return 0;
     }
-    switch (match_oldest_change(selected.buffer, *selected.count, preset_id, name,
-                                source_channel)) {
+    switch (
+        match_oldest_change(selected.buffer, *selected.count, preset_id, name, source_channel)) {
     case EchoMatch::SAME_CHANNEL:
         return 0;
     case EchoMatch::OTHER_CHANNEL:

@@ -46,8 +46,8 @@ bool decode_configuration_change(GVariant *parameters, ConfigurationChange *out)
     if (!parameters || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(usua{sb}a{sv})")))
         return false;
     g_autoptr(GVariant) flags = nullptr;
-    g_variant_get(parameters, "(usu@a{sb}@a{sv})", &out->preset_id, &out->name, &out->kind,
-                  &flags, nullptr);
+    g_variant_get(parameters, "(usu@a{sb}@a{sv})", &out->preset_id, &out->name, &out->kind, &flags,
+                  nullptr);
     out->set_home = read_set_home(flags);
     return true;
 }
@@ -57,8 +57,7 @@ void on_preset_configuration_changed(GDBusConnection *connection, const gchar *s
                                      const gchar *signal_name, GVariant *parameters,
                                      gpointer user_data)
 {
-    (void)connection, (void)sender_name, (void)interface_name, (void)signal_name,
-        (void)user_data;
+    (void)connection, (void)sender_name, (void)interface_name, (void)signal_name, (void)user_data;
     ConfigurationChange change{};
     if (!decode_configuration_change(parameters, &change))
         return;

@@ -48,8 +48,8 @@ static int create_by_number(GDBusProxy *proxy, gint32 preset_id, const char *nam
     return 1;
 }
 
-int mirror_created_preset(gint32 preset_id, const char *name, gint32 source_channel,
-                          int set_home, char **applied_name)
+int mirror_created_preset(gint32 preset_id, const char *name, gint32 source_channel, int set_home,
+                          char **applied_name)
 {
     gsize preset_count = source_preset_count(source_channel);
     int result = 0;

@@ -3,8 +3,8 @@
 #include "config_mirror/mirror_operations.h"
 #include "core/service_state.h"
 
-int mirror_removed_preset(gint32 preset_id, const char *name, gint32 source_channel,
-                          int set_home, char **applied_name)
+int mirror_removed_preset(gint32 preset_id, const char *name, gint32 source_channel, int set_home,
+                          char **applied_name)
 {
     (void)set_home;
     int result = 0;

@@ -6,7 +6,8 @@
 #include "config_mirror/update_decision.h"
 #include "core/service_state.h"
 
-namespace {
+namespace
+{
 
 // One update on its way through the other channels.
 struct UpdateWalk {
@@ -51,8 +52,8 @@ void set_home_by_name(UpdateWalk &walk, GDBusProxy *proxy, guint channel)
         replace_applied_name(walk.applied_name, walk.name);
     else
         g_log(nullptr, G_LOG_LEVEL_WARNING,
-              "%sFailed to set preset (id %d, name %s, set as Home: %s) on channel %u",
-              LOG_PREFIX, walk.preset_id, walk.name, "true", channel);
+              "%sFailed to set preset (id %d, name %s, set as Home: %s) on channel %u", LOG_PREFIX,
+              walk.preset_id, walk.name, "true", channel);
 }
 
 // Saves the preset again by number as home; false ends the walk.
@@ -113,8 +114,8 @@ bool update_channel(UpdateWalk &walk, gint32 index)
 
 } // namespace
 
-int mirror_updated_preset(gint32 preset_id, const char *name, gint32 source_channel,
-                          int set_home, char **applied_name)
+int mirror_updated_preset(gint32 preset_id, const char *name, gint32 source_channel, int set_home,
+                          char **applied_name)
 {
     g_autofree char *source_name = nullptr;
     UpdateWalk walk{preset_id, name, set_home, 0.0f, 0.0f, applied_name, 0};

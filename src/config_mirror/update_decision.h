@@ -5,12 +5,12 @@
 // What an update does on one other channel, by whether the preset is found there, whether
 // it has the signal's name there, and whether the update makes it home.
 enum class UpdateCase {
-    MISSING,             // not found, not home: left alone
-    MISSING_HOME,        // not found, home: SetPresetName
-    SAME_NAME_HOME,      // SetPresetName, position not compared
-    SAME_NAME,           // UpdatePreset when moved
-    OTHER_NAME,          // UpdatePreset when moved, else RenamePreset
-    OTHER_NAME_HOME,     // SetPresetNumber, then UpdatePreset or RenamePreset
+    MISSING,         // not found, not home: left alone
+    MISSING_HOME,    // not found, home: SetPresetName
+    SAME_NAME_HOME,  // SetPresetName, position not compared
+    SAME_NAME,       // UpdatePreset when moved
+    OTHER_NAME,      // UpdatePreset when moved, else RenamePreset
+    OTHER_NAME_HOME, // SetPresetNumber, then UpdatePreset or RenamePreset
 };
 
 UpdateCase decide_update_case(bool found, bool same_name, int set_home);

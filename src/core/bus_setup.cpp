@@ -13,9 +13,8 @@ static const char CHANNEL_INTERFACE[] = "com.orvo.Ptz1.Channel";
 static GDBusProxy *new_proxy(const char *name, const char *path, const char *interface)
 {
     GError *error = nullptr;
-    GDBusProxy *proxy =
-        g_dbus_proxy_new_sync(service_state.connection, G_DBUS_PROXY_FLAGS_NONE, nullptr, name,
-                              path, interface, nullptr, &error);
+    GDBusProxy *proxy = g_dbus_proxy_new_sync(service_state.connection, G_DBUS_PROXY_FLAGS_NONE,
+                                              nullptr, name, path, interface, nullptr, &error);
     g_clear_error(&error);
     return proxy;
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "core/bus_setup.h"
+#include "core/readiness.h"
 #include "core/service_state.h"
 #include "core/subscriptions.h"
 
@@ -13,6 +14,8 @@ int run_service()
     bool ok = setup_bus();
     // A failed set-up leaves no subscription tables, so this subscribes nothing then.
     subscribe_channel_signals();
+    if (ok)
+        notify_ready(s.connection);
     g_main_loop_run(s.main_loop);
     int result = 1;
     if (s.connection) {

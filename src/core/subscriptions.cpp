@@ -14,9 +14,9 @@ static const char COORDINATOR_INTERFACE[] = "com.orvo.PTZ.Coordinator";
 static guint subscribe(const char *interface, const char *member, const char *path,
                        GDBusSignalCallback handler)
 {
-    return g_dbus_connection_signal_subscribe(service_state.connection, nullptr, interface,
-                                              member, path, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-                                              handler, nullptr, nullptr);
+    return g_dbus_connection_signal_subscribe(service_state.connection, nullptr, interface, member,
+                                              path, nullptr, G_DBUS_SIGNAL_FLAGS_NONE, handler,
+                                              nullptr, nullptr);
 }
 
 static bool tables_exist()

@@ -28,10 +28,9 @@ void mirror_recall(gint32 preset_number, gint32 source_channel)
             s.recall_echo_expected = 0;
             continue;
         }
-        s.recall_echo_expected =
-            call_without_result(proxy, "GotoPresetNumber",
-                                g_variant_new("(siii)", PRESET_ROLE, 0, preset_number,
-                                              s.preset_speeds[i]));
+        s.recall_echo_expected = call_without_result(
+            proxy, "GotoPresetNumber",
+            g_variant_new("(siii)", PRESET_ROLE, 0, preset_number, s.preset_speeds[i]));
         if (!s.recall_echo_expected)
             g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to go to preset (id %d) on channel %u",
                   LOG_PREFIX, preset_number, static_cast<guint>(i + 1));
@@ -42,8 +41,8 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
                          const gchar *object_path, const gchar *interface_name,
                          const gchar *signal_name, GVariant *parameters, gpointer user_data)
 {
-    (void)connection, (void)sender_name, (void)object_path, (void)interface_name,
-        (void)signal_name, (void)user_data;
+    (void)connection, (void)sender_name, (void)object_path, (void)interface_name, (void)signal_name,
+        (void)user_data;
     ServiceState &s = service_state;
     PresetState signal = decode_preset_state(parameters);
     gint32 channel = signal.channel;

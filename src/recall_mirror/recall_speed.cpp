@@ -7,8 +7,8 @@ void on_preset_speed(GDBusConnection *connection, const gchar *sender_name,
                      const gchar *object_path, const gchar *interface_name,
                      const gchar *signal_name, GVariant *parameters, gpointer user_data)
 {
-    (void)connection, (void)sender_name, (void)object_path, (void)interface_name,
-        (void)signal_name, (void)user_data;
+    (void)connection, (void)sender_name, (void)object_path, (void)interface_name, (void)signal_name,
+        (void)user_data;
     PresetSpeed announced = decode_preset_speed(parameters);
     gint32 speed = announced.speed;
     if (announced.space != 0) {

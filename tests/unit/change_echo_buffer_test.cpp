@@ -4,7 +4,8 @@
 
 #include "config_mirror/change_echo_buffer.h"
 
-namespace {
+namespace
+{
 
 struct ChangeBufferTest : ::testing::Test {
     ChangeEchoBuffer buffer{};

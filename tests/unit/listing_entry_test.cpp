@@ -5,7 +5,8 @@
 
 #include "client/listing_entry.h"
 
-namespace {
+namespace
+{
 
 struct NumberCase {
     const char *entry;
@@ -72,15 +73,15 @@ TEST(ListingEntry, LookupReadsNamePanAndTilt)
 TEST(ListingEntry, LookupSkipsEntriesItCannotRead)
 {
     const char *entries[] = {
-        "presetposno12",                       // number alone
-        "presetposno12=",                      // nothing after the "="
-        "presetposno3=:pan=1:tilt=2",          // empty name
-        "presetposno3=Ga:te:pan=1:tilt=2",     // colon in the name
-        "presetposno3=Gate:pan=1",             // no tilt
-        "presetposno3=Gate:tilt=1:pan=2",      // pieces out of order
-        "presetposno3=Gate:pan=x:tilt=2",      // pan not a number
-        "presetposno3Gate:pan=1:tilt=2",       // no "="
-        "PresetPosNo3=Gate:pan=1:tilt=2",      // wrong case
+        "presetposno12",                   // number alone
+        "presetposno12=",                  // nothing after the "="
+        "presetposno3=:pan=1:tilt=2",      // empty name
+        "presetposno3=Ga:te:pan=1:tilt=2", // colon in the name
+        "presetposno3=Gate:pan=1",         // no tilt
+        "presetposno3=Gate:tilt=1:pan=2",  // pieces out of order
+        "presetposno3=Gate:pan=x:tilt=2",  // pan not a number
+        "presetposno3Gate:pan=1:tilt=2",   // no "="
+        "PresetPosNo3=Gate:pan=1:tilt=2",  // wrong case
     };
     for (const char *text : entries) {
         ListingEntry entry;
@@ -107,7 +108,8 @@ TEST(ListingEntry, NotANumberPositionIsPassedOn)
 
 } // namespace
 
-namespace {
+namespace
+{
 
 GVariant *listing_of(std::initializer_list<const char *> entries)
 {
@@ -132,9 +134,9 @@ TEST(Listing, WholeNumberIsCompared)
 
 TEST(Listing, LookupFindsTheFirstReadableEntryBehindAnUnreadableOne)
 {
-    g_autoptr(GVariant) listing = listing_of({"presetposno7=First",
-                                              "presetposno7=Second:pan=3:tilt=4",
-                                              "presetposno7=Third:pan=5:tilt=6"});
+    g_autoptr(GVariant) listing =
+        listing_of({"presetposno7=First", "presetposno7=Second:pan=3:tilt=4",
+                    "presetposno7=Third:pan=5:tilt=6"});
     ListingEntry entry;
     ASSERT_TRUE(listing_find_entry(listing, 7, &entry));
     EXPECT_STREQ(entry.name, "Second");

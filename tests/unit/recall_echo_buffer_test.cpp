@@ -2,7 +2,8 @@
 
 #include "recall_mirror/recall_echo_buffer.h"
 
-namespace {
+namespace
+{
 
 struct RecallBufferTest : ::testing::Test {
     RecallEchoBuffer buffer{};

@@ -3,7 +3,8 @@
 #include "config_mirror/change_intake.h"
 #include "recall_mirror/recall_payloads.h"
 
-namespace {
+namespace
+{
 
 GVariant *sunk(GVariant *value)
 {

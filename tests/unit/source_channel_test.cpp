@@ -2,7 +2,8 @@
 
 #include "config_mirror/change_intake.h"
 
-namespace {
+namespace
+{
 
 struct PathCase {
     const char *path;
@@ -15,8 +16,8 @@ TEST(SourceChannel, WholeNumberAfterTheLastSlashWithinTheChannels)
     const PathCase cases[] = {
         {"/com/orvo/Ptz1/Channel/3", 4, 3},
         {"/com/orvo/Ptz1/Channel/1", 1, 1},
-        {"/com/orvo/Ptz1/Channel/12", 12, 12},   // not channel 2
-        {"/com/orvo/Ptz1/Channel/10", 12, 10},   // not channel 0
+        {"/com/orvo/Ptz1/Channel/12", 12, 12}, // not channel 2
+        {"/com/orvo/Ptz1/Channel/10", 12, 10}, // not channel 0
         {"/com/orvo/Ptz1/Channel/2", 12, 2},
         {"/com/orvo/Ptz1/Channel/0", 4, 0},
         {"/com/orvo/Ptz1/Channel/5", 4, 0},

@@ -5,7 +5,8 @@
 
 #include "config_mirror/update_decision.h"
 
-namespace {
+namespace
+{
 
 TEST(UpdateDecision, CaseFollowsFoundNameAndHome)
 {
@@ -26,15 +27,15 @@ TEST(UpdateDecision, MovedByTwoOrMoreInPanOrTilt)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const MoveCase cases[] = {
-        {10.0f, 5.0f, 12.0f, 5.0f, true},    // exactly 2.0 in pan
-        {10.0f, 5.0f, 8.0f, 5.0f, true},     // either direction
-        {10.0f, 5.0f, 10.0f, 3.0f, true},    // exactly 2.0 in tilt
-        {0.0f, 0.0f, 1.99f, 1.99f, false},   // just below in both
-        {0.0f, 0.0f, 0.5f, 3.0f, true},      // one of the two is enough
+        {10.0f, 5.0f, 12.0f, 5.0f, true},  // exactly 2.0 in pan
+        {10.0f, 5.0f, 8.0f, 5.0f, true},   // either direction
+        {10.0f, 5.0f, 10.0f, 3.0f, true},  // exactly 2.0 in tilt
+        {0.0f, 0.0f, 1.99f, 1.99f, false}, // just below in both
+        {0.0f, 0.0f, 0.5f, 3.0f, true},    // one of the two is enough
         {0.0f, 0.0f, 0.0f, 0.0f, false},
-        {nan, 0.0f, 50.0f, 0.0f, false},     // NaN never counts as moved
+        {nan, 0.0f, 50.0f, 0.0f, false}, // NaN never counts as moved
         {0.0f, 0.0f, 0.0f, nan, false},
-        {nan, 0.0f, 0.0f, 9.0f, true},       // NaN in pan, tilt still decides
+        {nan, 0.0f, 0.0f, 9.0f, true}, // NaN in pan, tilt still decides
     };
     for (const MoveCase &c : cases)
         EXPECT_EQ(position_moved(c.source_pan, c.source_tilt, c.pan, c.tilt), c.moved)
