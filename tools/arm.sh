@@ -1,0 +1,32 @@
+#!/bin/sh
+# Cross-builds for one ARM architecture into build-ARCH/, runs the unit tests and the
+# deployment tests with that build under qemu-user, and reports its stripped size and the
+# shared libraries it needs.  Usage: tools/arm.sh arm64|armhf
+set -eu
+cd "$(dirname "$0")/.."
+
+arch=${1:?usage: tools/arm.sh arm64|armhf}
+case $arch in
+    arm64) triplet=aarch64-linux-gnu qemu=qemu-aarch64-static ;;
+    armhf) triplet=arm-linux-gnueabihf qemu=qemu-arm-static ;;
+    *) echo "unknown architecture: $arch" >&2; exit 2 ;;
+esac
+build=build-$arch
+
+[ -f "$build/build.ninja" ] || meson setup "$build" --cross-file "cross/$arch.ini" >/dev/null
+ninja -C "$build"
+# The cross file's exe_wrapper runs the unit tests through qemu.
+meson test -C "$build" --print-errorlogs
+
+(cd tests/integration &&
+    PTZ_PRESET_SYNC_BIN="$PWD/../../$build/ptz-preset-sync" PTZ_PRESET_SYNC_WRAPPER=$qemu \
+    /usr/bin/python3 -m unittest test_deployment)
+
+stripped=$(mktemp)
+trap 'rm -f "$stripped"' EXIT
+"$triplet-strip" -o "$stripped" "$build/ptz-preset-sync"
+libraries=$("$triplet-readelf" -d "$stripped" |
+    sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+# aarch64 pads its segments to 64 KiB in the file; text + data + bss is what is loaded.
+loaded=$("$triplet-size" "$stripped" | awk 'NR == 2 { print $4 }')
+echo "$arch: stripped daemon $(stat -c %s "$stripped") bytes ($loaded loaded); needs $libraries"

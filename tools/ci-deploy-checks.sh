@@ -1,0 +1,66 @@
+#!/bin/sh
+# Deployment checks (Debian 12, as root): a staged install, the unit's verification and
+# exposure score, the unit run by systemd in a container, the bus policy and readiness
+# tests, and both ARM builds with their tests under qemu-user.
+set -eu
+cd "$(dirname "$0")/.."
+
+packages="meson ninja-build pkg-config g++ libglib2.0-dev libgtest-dev dbus-daemon
+          dbus python3-dbus python3-dbusmock util-linux mount systemd systemd-container
+          qemu-user-static
+          g++-aarch64-linux-gnu libglib2.0-dev:arm64 libgtest-dev:arm64 libstdc++6:arm64
+          g++-arm-linux-gnueabihf libglib2.0-dev:armhf libgtest-dev:armhf libstdc++6:armhf"
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    echo "installing:$missing"
+    export DEBIAN_FRONTEND=noninteractive
+    dpkg --add-architecture arm64
+    dpkg --add-architecture armhf
+    apt-get update -qq
+    # shellcheck disable=SC2086
+    apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+
+echo "== staged install"
+[ -f build-stage/build.ninja ] || meson setup build-stage --prefix=/usr >/dev/null
+ninja -C build-stage >/dev/null
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+DESTDIR=$stage meson install -C build-stage --no-rebuild --quiet
+expected="/lib/systemd/system/ptz-preset-sync.service
+/usr/lib/sysusers.d/ptz-preset-sync.conf
+/usr/sbin/ptz-preset-sync
+/usr/share/dbus-1/system.d/ptz-preset-sync.conf
+/usr/share/doc/ptz-preset-sync/examples/platform-services.conf"
+installed=$(cd "$stage" && find . -type f | sed 's/^\.//' | sort)
+if [ "$installed" != "$expected" ]; then
+    printf 'staged install differs; it holds:\n%s\n' "$installed" >&2
+    exit 1
+fi
+mkdir "$stage/etc"
+systemd-sysusers --root="$stage"
+grep -q '^ptz-preset-sync:x:[0-9]*:[0-9]*:PTZ preset synchronisation:/:/usr/sbin/nologin$' \
+    "$stage/etc/passwd"
+echo "staged: binary, unit, sysusers entry, bus policy, example drop-in; user created"
+
+echo "== systemd-analyze"
+# The unit's default dependencies are the platform's units, so they go beside it.
+mkdir -p "$stage/usr/lib/systemd/system"
+cp -a /usr/lib/systemd/system/. "$stage/usr/lib/systemd/system/"
+systemd-analyze verify --root="$stage" ptz-preset-sync.service
+echo "verify: clean"
+systemd-analyze security --offline=true --root="$stage" --threshold=15 \
+    ptz-preset-sync.service | grep 'Overall exposure level'
+
+echo "== the unit under systemd"
+tools/systemd-check.sh build-stage
+
+echo "== bus policy and readiness"
+(cd tests/integration && /usr/bin/python3 -m unittest -v test_deployment)
+
+echo "== ARM"
+tools/arm.sh arm64
+tools/arm.sh armhf
