@@ -1,0 +1,107 @@
+'''unittest base for tests that run the daemon against the simulated camera.'''
+
+import contextlib
+import subprocess
+import sys
+import unittest
+
+from testbed import (DAEMON_IDENT, LOG_DAEMON, LOG_WARNING, Testbed,
+                     timeout)
+
+
+class DaemonTestCase(unittest.TestCase):
+    '''Each test, and each case of a table-driven test, gets its own bus,
+    camera and daemon (self.tb); whatever it leaves running is stopped, and
+    a failure prints what the daemon logged.'''
+
+    # Where nothing can be observed (a daemon that never reaches the bus, a
+    # subscription that must not come), this long without a change counts.
+    QUIET_PERIOD = 0.3
+
+    def setUp(self):
+        self.tb = Testbed()
+        self.camera = None
+        self._dumped = False
+        self.addCleanup(lambda: self.tb.close())
+
+    @contextlib.contextmanager
+    def case(self, label, **params):
+        '''A subtest on a fresh testbed.'''
+        with self.subTest(label, **params):
+            self.tb.close()
+            self.tb = Testbed()
+            self.camera = None
+            try:
+                yield
+            except BaseException:
+                self._dump_daemon_log(label)
+                raise
+            finally:
+                self.tb.close()
+
+    def start(self, channels=2):
+        '''Bus, camera and a subscribed daemon; the journal starts empty.'''
+        self.camera = self.tb.start(channels)
+        self.camera.clear_journal()
+        return self.camera
+
+    def run(self, result=None):
+        result = result or self.defaultTestResult()
+        problems = len(result.failures) + len(result.errors)
+        super().run(result)
+        if len(result.failures) + len(result.errors) > problems \
+                and not self._dumped:
+            self._dump_daemon_log()
+        return result
+
+    def _dump_daemon_log(self, label=''):
+        self._dumped = True
+        out = sys.stderr
+        out.write(f'\n--- daemon log of {self.id()} {label} ---\n')
+        for line in self.tb.log_lines():
+            out.write(f'<{line.priority}> {line.message}\n')
+        output = self.tb.daemon_output()
+        if output:
+            out.write('--- daemon stdout/stderr ---\n' + output)
+        out.write('--- end ---\n')
+
+    def quiet_period(self):
+        '''Waits for what cannot be observed; fails if the daemon exits.'''
+        if self.tb.daemon.poll() is None:
+            try:
+                self.tb.daemon.wait(timeout(self.QUIET_PERIOD))
+            except subprocess.TimeoutExpired:  # still running, as it should
+                return
+        self.fail(f'daemon exited with {self.tb.daemon.returncode}')
+
+    # --- assertions ---
+
+    def journal(self):
+        '''The calls since the journal was last cleared, as (path, member,
+        args) tuples.'''
+        return [(e.path, e.member, e.args) for e in self.camera.journal()]
+
+    def assertJournal(self, expected):
+        '''The calls made, in order: a list of (path, member, args).'''
+        self.assertEqual(self.journal(), list(expected))
+
+    def assertLogMessages(self, expected):
+        '''The daemon's messages so far, in order, probes left out.'''
+        self.tb.sink.flush()
+        self.assertEqual(self.tb.log_messages(), list(expected))
+
+    def assertWarnings(self, expected):
+        '''The messages are as expected, each a warning of the daemon.'''
+        self.assertLogMessages(expected)
+        for line in self.tb.log_lines():
+            self.assertEqual((line.priority, line.ident, line.pid),
+                             (LOG_DAEMON | LOG_WARNING, DAEMON_IDENT,
+                              self.tb.daemon.pid), line.raw)
+
+    def stop(self, expected_status=0):
+        '''SIGTERM; asserts the exit status and returns the log lines.'''
+        status, lines = self.tb.stop_daemon()
+        self.assertEqual(status, expected_status,
+                         f'exit status {status}; log: '
+                         f'{[line.message for line in lines]}')
+        return lines

@@ -1,0 +1,652 @@
+'''A private system bus, the simulated camera and the daemon under test.
+
+Used by the integration tests and the demo:
+
+    with Testbed() as tb:
+        camera = tb.start(channels=4)     # bus, camera, daemon, subscribed
+        camera.user_create_by_name(1, 'Door')
+        tb.settle()
+        status, lines = tb.stop_daemon()
+
+The daemon runs with G_DEBUG=fatal-criticals in a private mount namespace
+whose /dev/log is the testbed's datagram socket, so every syslog line it
+writes is captured exactly.  Set PTZ_PRESET_SYNC_BIN to test another binary
+and PTZ_TEST_VALGRIND=1 to run it under valgrind.
+'''
+
+import itertools
+import json
+import os
+import re
+import shlex
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+from pathlib import Path
+from typing import NamedTuple, Optional
+
+import dbus
+import dbus.lowlevel
+
+HERE = Path(__file__).resolve().parent
+REPO = HERE.parents[1]
+BUS_CONFIG = HERE / 'system-bus.conf'
+CAMERA_TEMPLATE = REPO / 'simulated_camera' / 'ptz_camera.py'
+PYTHON = '/usr/bin/python3'
+
+DAEMON_IDENT = 'ptz-preset-sync'
+START_FAILURE = 'Could not start service due to failure in DBus setup!'
+PROBE_MESSAGE = 'Received unsupported space in speed signal:{}'
+
+LOG_DAEMON = 3 << 3
+LOG_ERR = 3
+LOG_WARNING = 4
+
+COORDINATOR = 'com.orvo.PTZ.Coordinator'
+COORDINATOR_PATH = '/com/orvo/PTZ/Coordinator'
+CHANNEL_SERVICE = 'com.orvo.Ptz1'
+CHANNEL_PATH = '/com/orvo/Ptz1/Channel'
+CONTROL_PATH = '/com/orvo/Sim'
+CONTROL_IFACE = 'com.orvo.Sim.Control'
+DBUS_NAME = 'org.freedesktop.DBus'
+DBUS_PATH = '/org/freedesktop/DBus'
+STATS_IFACE = 'org.freedesktop.DBus.Debug.Stats'
+
+SIGNAL_MEMBERS = ('PresetConfigurationChanged2', 'PtzPresetState',
+                  'PresetSpeed')
+
+# Inside the private mount namespace: a tmpfs-backed overlay on /dev, so
+# /dev/log can be created there and our socket bound onto it.
+NAMESPACE_SCRIPT = '''set -e
+mount -t tmpfs tmpfs "$1"
+mkdir "$1/upper" "$1/work"
+layers="lowerdir=/dev,upperdir=$1/upper,workdir=$1/work"
+mount -t overlay overlay -o "$layers" /dev
+: > /dev/log
+mount --bind "$2" /dev/log
+shift 2
+exec "$@"
+'''
+
+# The testbed's own datagrams on the log socket; syslog lines begin with '<'.
+MARKER = b'\0marker'
+STOP = b'\0stop'
+
+SYSLOG_LINE = re.compile(
+    r'<(\d+)>(\w{3} [ \d]\d \d\d:\d\d:\d\d) (.*?)(?:\[(\d+)\])?: (.*)\Z',
+    re.DOTALL)
+
+
+def daemon_binary():
+    return Path(os.environ.get('PTZ_PRESET_SYNC_BIN',
+                               REPO / 'build' / 'ptz-preset-sync'))
+
+
+def under_valgrind():
+    return os.environ.get('PTZ_TEST_VALGRIND') == '1'
+
+
+def daemon_wrapper():
+    '''A command the daemon runs under, e.g. qemu-aarch64-static for an ARM build.'''
+    return shlex.split(os.environ.get('PTZ_PRESET_SYNC_WRAPPER', ''))
+
+
+def timeout(seconds):
+    '''A timeout stretched for the slower runs under valgrind.'''
+    return seconds * (20 if under_valgrind() else 1)
+
+
+def wait_until(predicate, seconds, what):
+    '''Polls predicate until it returns a true value, which is returned.'''
+    deadline = time.monotonic() + timeout(seconds)
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TimeoutError(f'timed out waiting for {what}')
+        time.sleep(0.01)
+
+
+def channel_path(channel):
+    return f'{CHANNEL_PATH}/{channel}'
+
+
+def coordinator_path(channel):
+    return f'{COORDINATOR_PATH}/{channel}'
+
+
+def parse_match_rule(rule):
+    '''A match rule string as a dict of its keys and unquoted values.'''
+    return {key: value.replace("'\\''", "'") for key, value in
+            re.findall(r"(\w+)='((?:[^']|'\\'')*)'", rule)}
+
+
+def expected_subscriptions(channels):
+    '''The match rules of the daemon's three subscriptions per channel.'''
+    rules = []
+    for n in range(1, channels + 1):
+        rules += [
+            {'type': 'signal', 'interface': CHANNEL_SERVICE,
+             'member': 'PresetConfigurationChanged2', 'path': channel_path(n)},
+            {'type': 'signal', 'interface': COORDINATOR,
+             'member': 'PtzPresetState', 'path': coordinator_path(n)},
+            {'type': 'signal', 'interface': COORDINATOR,
+             'member': 'PresetSpeed', 'path': coordinator_path(n)},
+        ]
+    return rules
+
+
+def subscription_rules(rules):
+    '''The parsed rules that concern the three signals the daemon handles.'''
+    parsed = [parse_match_rule(rule) for rule in rules]
+    return [rule for rule in parsed if rule.get('member') in SIGNAL_MEMBERS]
+
+
+def typed(signature, args):
+    '''Arguments converted to the D-Bus types of a signature.'''
+    msg = dbus.lowlevel.MethodCallMessage('a.b', '/a', 'a.b', 'a')
+    msg.append(*args, signature=signature)
+    return msg.get_args_list()
+
+
+class LogLine(NamedTuple):
+    priority: int
+    ident: str
+    pid: Optional[int]
+    message: str
+    raw: bytes
+
+    @property
+    def facility(self):
+        return self.priority & ~7
+
+    @property
+    def severity(self):
+        return self.priority & 7
+
+    @classmethod
+    def parse(cls, datagram):
+        text = datagram.rstrip(b'\0').decode('utf-8', 'replace')
+        match = SYSLOG_LINE.match(text)
+        if not match:
+            return cls(-1, '', None, text, datagram)
+        pid = int(match.group(4)) if match.group(4) else None
+        return cls(int(match.group(1)), match.group(3), pid, match.group(5),
+                   datagram)
+
+
+class SyslogSink:
+    '''A datagram socket standing in for /dev/log, drained by a thread so
+    that a chatty daemon never blocks on a full socket queue.'''
+
+    def __init__(self, path):
+        self.path = str(path)
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(self.path)
+        self.lines = []
+        self.markers_seen = 0
+        self.markers_sent = 0
+        self.cond = threading.Condition()
+        self.thread = threading.Thread(target=self._drain, daemon=True)
+        self.thread.start()
+
+    def _drain(self):
+        while True:
+            datagram = self.sock.recv(65536)
+            with self.cond:
+                if datagram == MARKER:
+                    self.markers_seen += 1
+                elif datagram == STOP:
+                    self.cond.notify_all()
+                    return
+                else:
+                    self.lines.append(LogLine.parse(datagram))
+                self.cond.notify_all()
+
+    def _send(self, datagram):
+        with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
+            sender.sendto(datagram, self.path)
+
+    def flush(self, seconds=5):
+        '''Returns once every datagram sent before the call is recorded.'''
+        with self.cond:
+            self.markers_sent += 1
+            wanted = self.markers_sent
+        self._send(MARKER)
+        with self.cond:
+            if not self.cond.wait_for(lambda: self.markers_seen >= wanted,
+                                      timeout(seconds)):
+                raise TimeoutError('the log socket was not drained')
+
+    def snapshot(self):
+        with self.cond:
+            return list(self.lines)
+
+    def wait_for(self, predicate, seconds, what):
+        with self.cond:
+            if not self.cond.wait_for(
+                    lambda: any(predicate(line) for line in self.lines),
+                    timeout(seconds)):
+                raise TimeoutError(f'timed out waiting for log line {what}')
+
+    def close(self):
+        self._send(STOP)
+        self.thread.join()
+        self.sock.close()
+
+
+class JournalEntry(NamedTuple):
+    path: str
+    interface: str
+    member: str
+    signature: str
+    args: tuple
+
+
+class Preset(NamedTuple):
+    name: str
+    pan: float
+    tilt: float
+
+
+class Camera:
+    '''Client of the simulated camera's control surface; method names follow
+    the control methods (UserMove -> user_move), channels are 1-based.'''
+
+    def __init__(self, connection):
+        self.connection = connection
+
+    def _call(self, method, signature='', *args):
+        return self.connection.call_blocking(
+            COORDINATOR, CONTROL_PATH, CONTROL_IFACE, method, signature, args,
+            timeout=timeout(25))
+
+    def user_move(self, pan, tilt):
+        self._call('UserMove', 'dd', pan, tilt)
+
+    def user_create_by_name(self, channel, name, home=False):
+        return int(self._call('UserCreateByName', 'isb', channel, name, home))
+
+    def user_create_by_number(self, channel, number, home=False):
+        self._call('UserCreateByNumber', 'iib', channel, number, home)
+
+    def user_rename(self, channel, number, name):
+        self._call('UserRename', 'iis', channel, number, name)
+
+    def user_update_position(self, channel, number):
+        self._call('UserUpdatePosition', 'ii', channel, number)
+
+    def user_make_home(self, channel, number):
+        self._call('UserMakeHome', 'ii', channel, number)
+
+    def user_remove(self, channel, number):
+        self._call('UserRemove', 'ii', channel, number)
+
+    def user_recall(self, channel, number):
+        self._call('UserRecall', 'ii', channel, number)
+
+    def announce_speed(self, channel, speed, space=0, first=0):
+        self._call('AnnounceSpeed', 'iiii', channel, first, speed, space)
+
+    def emit_raw(self, path, interface, member, signature, args):
+        '''Emits any signal from the camera's connection (even malformed).'''
+        self._call('EmitRaw', 'ssssav', path, interface, member, signature,
+                   typed(signature, args))
+
+    def seed_preset(self, channel, number, name, pan=0.0, tilt=0.0,
+                    home=False):
+        '''Puts a preset in place without any signal.'''
+        self._call('SeedPreset', 'iisddb', channel, number, name, pan, tilt,
+                   home)
+
+    def set_reported_preset(self, channel, preset):
+        '''Sets what the channel reports, without any signal.'''
+        self._call('SetReportedPreset', 'ii', channel, preset)
+
+    def fail_method(self, channel, method, count=-1, error_name=''):
+        '''count -1: every call; K: the next K calls; 0: no longer.
+        Channel 0 is the top coordinator object.'''
+        self._call('FailMethod', 'isis', channel, method, count, error_name)
+
+    def reply_wrong_type(self, channel, method, signature, args, count=-1):
+        self._call('ReplyWrongType', 'issavi', channel, method, signature,
+                   typed(signature, args), count)
+
+    def serve_listing(self, channel, entries):
+        self._call('ServeListing', 'ias', channel, entries)
+
+    def clear_listing(self, channel):
+        self._call('ClearListing', 'i', channel)
+
+    def clear_faults(self):
+        self._call('ClearFaults')
+
+    def journal(self):
+        '''Every call on the two services so far, in arrival order.'''
+        return [JournalEntry(path, interface, member, signature, tuple(args))
+                for path, interface, member, signature, args
+                in json.loads(str(self._call('GetJournal')))]
+
+    def clear_journal(self):
+        self._call('ClearJournal')
+
+    def state(self):
+        '''{'head': (pan, tilt), 'channels': {n: {'reported': p, 'home': h,
+        'presets': {number: Preset}}}}'''
+        raw = json.loads(str(self._call('GetState')))
+        return {
+            'head': tuple(raw['head']),
+            'channels': {
+                int(n): {
+                    'reported': ch['reported'],
+                    'home': ch['home'],
+                    'presets': {number: Preset(name, pan, tilt)
+                                for number, name, pan, tilt in ch['presets']},
+                }
+                for n, ch in raw['channels'].items()
+            },
+        }
+
+
+class Testbed:
+    '''One private bus with at most one camera and one daemon.  Everything
+    it starts is stopped by close(), also after a failed test.'''
+
+    def __init__(self):
+        self.dir = Path(tempfile.mkdtemp(prefix='ptz-sync-test-'))
+        self.bus_address = None
+        self.bus_process = None
+        self.camera_process = None
+        self.camera = None
+        self.daemon = None
+        self.daemon_status = None
+        self.sink = SyslogSink(self.dir / 'log.sock')
+        self._connection = None
+        self._probe_spaces = itertools.count(424201)
+        self.probes_sent = set()
+        self._saved_output = None
+        self.closed = False
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    # --- bus ---
+
+    def start_bus(self):
+        socket_path = self.dir / 'system_bus_socket'
+        with self._log_file('dbus-daemon') as err:
+            self.bus_process = subprocess.Popen(
+                ['dbus-daemon', f'--config-file={BUS_CONFIG}', '--nofork',
+                 f'--address=unix:path={socket_path}', '--print-address=1'],
+                stdout=subprocess.PIPE, stderr=err, text=True)
+        address = self.bus_process.stdout.readline().strip()
+        if not address:
+            raise RuntimeError('dbus-daemon did not start: '
+                               + self._read_log_file('dbus-daemon'))
+        self.bus_address = address
+        return address
+
+    def connection(self):
+        '''The testbed's own connection to the private bus.'''
+        if self._connection is None:
+            self._connection = dbus.bus.BusConnection(self.bus_address)
+        return self._connection
+
+    def bus_proxy(self, interface=DBUS_NAME):
+        return dbus.Interface(self.connection().get_object(
+            DBUS_NAME, DBUS_PATH, introspect=False), interface)
+
+    def child_env(self, bus_address=None):
+        env = dict(os.environ)
+        env['DBUS_SYSTEM_BUS_ADDRESS'] = bus_address or self.bus_address
+        return env
+
+    # --- camera ---
+
+    def start_camera(self, channels=4):
+        '''Starts the simulated camera and returns its Camera client.'''
+        params = json.dumps({'channels': channels})
+        with self._log_file('camera') as err:
+            self.camera_process = subprocess.Popen(
+                [PYTHON, '-m', 'dbusmock', '--system', '--template',
+                 str(CAMERA_TEMPLATE), '--parameters', params,
+                 '--logfile', str(self.dir / 'camera-calls.log')],
+                env=self.child_env(), stdout=subprocess.DEVNULL, stderr=err)
+        camera = Camera(self.connection())
+        bus = self.bus_proxy()
+
+        def ready():
+            if self.camera_process.poll() is not None:
+                raise RuntimeError('camera exited: '
+                                   + self._read_log_file('camera'))
+            if not bus.NameHasOwner(CHANNEL_SERVICE):
+                return False
+            camera.state()
+            return True
+        wait_until(ready, 20, 'the simulated camera')
+        self.camera = camera
+        return camera
+
+    # --- daemon ---
+
+    def start_daemon(self, bus_address=None):
+        '''Starts the daemon and waits until SIGTERM reaches its handler.'''
+        binary = daemon_binary()
+        if not binary.is_file():
+            raise FileNotFoundError(f'daemon binary {binary} not built')
+        command = daemon_wrapper() + [str(binary)]
+        if under_valgrind():
+            command = ['valgrind', '--leak-check=full',
+                       '--errors-for-leak-kinds=definite,indirect',
+                       '--error-exitcode=99',
+                       f'--log-file={self.dir}/valgrind.log'] + command
+        env = self.child_env(bus_address)
+        env['G_DEBUG'] = 'fatal-criticals'
+        env.pop('NOTIFY_SOCKET', None)  # the runner's service manager, if any
+        namespace_dir = self.dir / 'namespace'
+        namespace_dir.mkdir(exist_ok=True)
+        with self._log_file('daemon') as out:
+            self.daemon = subprocess.Popen(
+                ['unshare', '-m', '/bin/sh', '-c', NAMESPACE_SCRIPT, 'sh',
+                 str(namespace_dir), self.sink.path] + command,
+                env=env, stdin=subprocess.DEVNULL, stdout=out,
+                stderr=subprocess.STDOUT)
+        self.daemon_status = None
+        self._wait_sigterm_handled()
+        return self.daemon.pid
+
+    def _wait_sigterm_handled(self):
+        if under_valgrind() or daemon_wrapper():
+            # valgrind and qemu catch every signal themselves; wait for the bus instead
+            if self.bus_address:
+                self.wait_connected()
+            else:
+                time.sleep(timeout(0.2))
+            return
+        launchers = {os.path.realpath(shutil.which(name))
+                     for name in ('sh', 'unshare')}
+        proc = Path(f'/proc/{self.daemon.pid}')
+
+        def handled():
+            self._check_daemon_alive()
+            try:
+                exe = os.readlink(proc / 'exe')
+                status = (proc / 'status').read_text()
+            except OSError:
+                return False
+            caught = re.search(r'^SigCgt:\s*([0-9a-f]+)', status, re.M)
+            return exe not in launchers and caught \
+                and int(caught.group(1), 16) & (1 << (signal.SIGTERM - 1))
+        wait_until(handled, 10, 'the daemon to handle SIGTERM')
+
+    def _check_daemon_alive(self):
+        if self.daemon.poll() is not None:
+            raise RuntimeError(
+                f'daemon exited early with {self.daemon.returncode}: '
+                + self._read_log_file('daemon'))
+
+    def daemon_running(self):
+        return self.daemon is not None and self.daemon.poll() is None
+
+    def daemon_connection(self):
+        '''The unique bus name of the daemon's connection, or None.'''
+        bus = self.bus_proxy()
+        for name in bus.ListNames():
+            if not name.startswith(':'):
+                continue
+            try:
+                if bus.GetConnectionUnixProcessID(name) == self.daemon.pid:
+                    return str(name)
+            except dbus.exceptions.DBusException:
+                pass  # the connection went away meanwhile
+        return None
+
+    def wait_connected(self, seconds=10):
+        def connected():
+            self._check_daemon_alive()
+            return self.daemon_connection()
+        return wait_until(connected, seconds, 'the daemon on the bus')
+
+    def daemon_match_rules(self):
+        '''The match rules of the daemon's connection, as the bus has them.'''
+        name = self.daemon_connection()
+        if name is None:
+            return []
+        rules = self.bus_proxy(STATS_IFACE).GetAllMatchRules()
+        return [str(rule) for rule in rules.get(name, [])]
+
+    def wait_subscribed(self, channels, seconds=10):
+        '''Waits until the daemon's subscriptions for channels are in place.'''
+        expected = expected_subscriptions(channels)
+
+        def subscribed():
+            self._check_daemon_alive()
+            present = subscription_rules(self.daemon_match_rules())
+            return all(rule in present for rule in expected)
+        try:
+            wait_until(subscribed, seconds, f'{3 * channels} subscriptions')
+        except TimeoutError as err:
+            raise TimeoutError(f'{err}; the daemon has the match rules '
+                               f'{self.daemon_match_rules()}') from None
+
+    def wait_for_call(self, member, seconds=10):
+        '''Waits until the camera's journal holds a call of member.'''
+        def called():
+            self._check_daemon_alive()
+            return [e for e in self.camera.journal() if e.member == member]
+        return wait_until(called, seconds, f'a {member} call')
+
+    def start(self, channels=4):
+        '''Bus, camera and daemon, returned once the daemon is in service.'''
+        self.start_bus()
+        camera = self.start_camera(channels)
+        self.start_daemon()
+        if channels > 0:
+            self.wait_subscribed(channels)
+        else:
+            self.wait_for_call('GetNumberOfChannels')
+        return camera
+
+    def stop_daemon(self, seconds=10):
+        '''SIGTERM, then the exit status and every captured log line.'''
+        if self.daemon is not None and self.daemon_status is None:
+            self.daemon.send_signal(signal.SIGTERM)
+            try:
+                self.daemon_status = self.daemon.wait(timeout(seconds))
+            except subprocess.TimeoutExpired:
+                self.daemon.kill()
+                self.daemon.wait()
+                raise
+            # the daemon's last lines may still wait in the socket queue
+            self.sink.flush()
+        return self.daemon_status, self.log_lines()
+
+    # --- the daemon's log ---
+
+    def log_lines(self):
+        '''Every syslog line the daemon wrote, probes included.'''
+        return self.sink.snapshot()
+
+    def log_messages(self, include_probes=False):
+        '''The message texts, in order, without the settling probes.'''
+        probes = {PROBE_MESSAGE.format(space) for space in self.probes_sent}
+        return [line.message for line in self.log_lines()
+                if include_probes or line.message not in probes]
+
+    def wait_for_log(self, message, seconds=10):
+        self.sink.wait_for(lambda line: line.message == message, seconds,
+                           repr(message))
+
+    def daemon_output(self):
+        '''What the daemon (and valgrind) wrote to stdout and stderr.'''
+        if self._saved_output is not None:
+            return self._saved_output
+        text = self._read_log_file('daemon')
+        valgrind_log = self.dir / 'valgrind.log'
+        if valgrind_log.exists():
+            text += valgrind_log.read_text(errors='replace')
+        return text
+
+    # --- settling ---
+
+    def probe(self, channel=1, seconds=10):
+        '''Returns once the daemon has handled every signal sent before.'''
+        space = next(self._probe_spaces)
+        self.probes_sent.add(space)
+        self.camera.announce_speed(channel, 0, space)
+        self.wait_for_log(PROBE_MESSAGE.format(space), seconds)
+
+    def settle(self, channel=1, max_rounds=50):
+        '''Probes until a round brings no new call; returns the journal.
+        A probe sets the daemon's speed to 0: announce speeds after it.'''
+        before = len(self.camera.journal())
+        for _ in range(max_rounds):
+            self.probe(channel)
+            journal = self.camera.journal()
+            if len(journal) == before:
+                return journal
+            before = len(journal)
+        raise TimeoutError(f'still calling after {max_rounds} probes')
+
+    # --- teardown ---
+
+    def close(self):
+        if self.closed:
+            return
+        self.closed = True
+        try:
+            if self.daemon is not None and self.daemon.poll() is None:
+                self.daemon.kill()
+                self.daemon.wait()
+            if self._connection is not None:
+                self._connection.close()
+                self._connection = None
+            for process in (self.camera_process, self.bus_process):
+                if process is not None and process.poll() is None:
+                    process.terminate()
+                    try:
+                        process.wait(5)
+                    except subprocess.TimeoutExpired:
+                        process.kill()
+                        process.wait()
+            if self.bus_process is not None:
+                self.bus_process.stdout.close()
+        finally:
+            self._saved_output = self.daemon_output()
+            self.sink.close()
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+    def _log_file(self, name):
+        return open(self.dir / f'{name}.out', 'wb')
+
+    def _read_log_file(self, name):
+        path = self.dir / f'{name}.out'
+        return path.read_text(errors='replace') if path.exists() else ''
