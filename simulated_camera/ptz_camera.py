@@ -26,7 +26,8 @@ the channel reports (0: none).
   saved again at the head position (kind 2), else a new one is created at the
   head position under the lowest unused number (kind 1).
 - SetPresetNumber(role, 0, n, home): preset n is saved again (kind 2) or
-  created as "Pos<n>" (kind 1), at the head position.
+  created (kind 1), at the head position and under its default name
+  "Pos<n>" either way (a rename gives it another).
 - RenamePreset(role, 0, n, name): kind 2 with the new name; position kept.
 - UpdatePreset(role, 0, n, name): kind 2 with the new name at the head
   position.
@@ -256,10 +257,9 @@ class Camera:
         return number
 
     def set_preset_number(self, ch, number, home):
+        # Saving by number, new or again, gives the preset its default name.
         self.check_number(number)
-        known = ch.presets.get(number)
-        name = known[0] if known else f'Pos{number}'
-        self.save(ch, number, name, home)
+        self.save(ch, number, f'Pos{number}', home)
 
     def rename(self, ch, number, name):
         self.check_name(name)

@@ -4,10 +4,18 @@
 #include "config_mirror/mirror_operations.h"
 #include "core/service_state.h"
 
+// Channels on which the change at hand was applied; each of them will echo it once.
+static guint32 applied_channels;
+
 void replace_applied_name(char **applied_name, const char *name)
 {
     g_free(*applied_name);
     *applied_name = g_strdup(name);
+}
+
+void count_applied_channel()
+{
+    applied_channels++;
 }
 
 using MirrorOperation = int (*)(gint32, const char *, gint32, int, char **);
@@ -61,8 +69,14 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
         break;
     }
     g_autofree char *applied_name = nullptr;
+    applied_channels = 0;
     int result = selected.mirror(preset_id, name, source_channel, set_home, &applied_name);
-    if (result && applied_name)
+    if (!result || !applied_name)
+        return result;
+    // One record per channel that will echo the change, so that every echo is recognised:
+    // an echo passed on as a new change would be applied again, and a home change, which is
+    // saved again on every channel each time, would go round the channels for ever.
+    for (guint32 i = 0; i < applied_channels && *selected.count < MAX_BUFFER_SIGNAL_SIZE; i++)
         append_change(selected.buffer, selected.count, preset_id, applied_name, source_channel);
     return result;
 }

@@ -32,6 +32,7 @@ static int create_by_number(GDBusProxy *proxy, gint32 preset_id, const char *nam
               preset_id, home_text(set_home), channel);
         return 0;
     }
+    count_applied_channel();
     g_autofree char *default_name = g_strdup_printf("Pos%d", preset_id);
     if (g_strcmp0(name, default_name) == 0) {
         replace_applied_name(applied_name, name);
@@ -60,9 +61,10 @@ int mirror_created_preset(gint32 preset_id, const char *name, gint32 source_chan
         guint channel = static_cast<guint>(i + 1);
         if (preset_id >= 0 && static_cast<gsize>(preset_id) == preset_count) {
             result = call_set_preset_name(proxy, name, set_home);
-            if (result)
+            if (result) {
+                count_applied_channel();
                 replace_applied_name(applied_name, name);
-            else
+            } else
                 g_log(nullptr, G_LOG_LEVEL_WARNING,
                       "%sFailed to create preset (id %d, name %s set_home %s) on channel %u",
                       LOG_PREFIX, preset_id, name, home_text(set_home), channel);

@@ -14,9 +14,10 @@ int mirror_removed_preset(gint32 preset_id, const char *name, gint32 source_chan
         // The number decides which channels are asked; the preset goes by its name.
         result = call_without_result(service_state.coordinator_proxies[i], "RemovePresetName",
                                      g_variant_new("(sis)", PRESET_ROLE, 0, name));
-        if (result)
+        if (result) {
+            count_applied_channel();
             replace_applied_name(applied_name, name);
-        else
+        } else
             g_log(nullptr, G_LOG_LEVEL_WARNING,
                   "%sFailed to remove preset (id %d,  name %s) on channel %u", LOG_PREFIX,
                   preset_id, name, static_cast<guint>(i + 1));

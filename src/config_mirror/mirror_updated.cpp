@@ -87,16 +87,20 @@ bool update_channel(UpdateWalk &walk, gint32 index)
     bool found = lookup_preset_entry(walk.preset_id, index, &name, &pan, &tilt);
     bool same_name = found && strcmp(walk.name, name) == 0;
     bool moved = found && position_moved(walk.source_pan, walk.source_tilt, pan, tilt);
+    bool echoes = false;
     switch (decide_update_case(found, same_name, walk.set_home)) {
     case UpdateCase::MISSING:
         break;
     case UpdateCase::MISSING_HOME:
     case UpdateCase::SAME_NAME_HOME:
         set_home_by_name(walk, proxy, channel);
+        echoes = walk.result;
         break;
     case UpdateCase::SAME_NAME:
-        if (moved)
+        if (moved) {
             update_preset(walk, proxy, channel);
+            echoes = walk.result;
+        }
         fill_applied_name_if_empty(walk);
         break;
     case UpdateCase::OTHER_NAME:
@@ -104,11 +108,18 @@ bool update_channel(UpdateWalk &walk, gint32 index)
             update_preset(walk, proxy, channel);
         else
             rename_preset(walk, proxy, channel);
+        echoes = walk.result;
         fill_applied_name_if_empty(walk);
         break;
     case UpdateCase::OTHER_NAME_HOME:
-        return set_home_by_number(walk, proxy, channel, moved);
+        if (!set_home_by_number(walk, proxy, channel, moved))
+            return false;
+        // The echo that counts is that of the save under the default name.
+        echoes = true;
+        break;
     }
+    if (echoes)
+        count_applied_channel();
     return true;
 }
 
