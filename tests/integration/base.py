@@ -9,6 +9,10 @@ from testbed import (DAEMON_IDENT, LOG_DAEMON, LOG_WARNING, Testbed,
                      timeout)
 
 
+SANITIZER_MARKERS = ('ERROR: AddressSanitizer', 'ERROR: LeakSanitizer',
+                     'runtime error:')
+
+
 class DaemonTestCase(unittest.TestCase):
     '''Each test, and each case of a table-driven test, gets its own bus,
     camera and daemon (self.tb); whatever it leaves running is stopped, and
@@ -98,9 +102,16 @@ class DaemonTestCase(unittest.TestCase):
                              (LOG_DAEMON | LOG_WARNING, DAEMON_IDENT,
                               self.tb.daemon.pid), line.raw)
 
+    def assertSanitizersQuiet(self):
+        '''A sanitizer build of the daemon reported nothing.'''
+        output = self.tb.daemon_output() or ''
+        for marker in SANITIZER_MARKERS:
+            self.assertNotIn(marker, output)
+
     def stop(self, expected_status=0):
         '''SIGTERM; asserts the exit status and returns the log lines.'''
         status, lines = self.tb.stop_daemon()
+        self.assertSanitizersQuiet()
         self.assertEqual(status, expected_status,
                          f'exit status {status}; log: '
                          f'{[line.message for line in lines]}')
