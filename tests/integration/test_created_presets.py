@@ -1,0 +1,211 @@
+'''A preset created on one channel is created on the channels lacking it.'''
+
+import unittest
+
+from base import DaemonTestCase
+from change_signals import (CREATED, emit_change, get_presets, modifying,
+                            query, rename_preset, set_preset_name,
+                            set_preset_number, succeed_without_effect)
+
+NO_PRESET_COUNT = 'Failed to get number of existing presets'
+QUERY_FAILED = 'Failed to query presets'
+
+
+class CreatedPresetTest(DaemonTestCase):
+
+    def seed(self, channels, presets):
+        for channel in channels:
+            for number, name in presets.items():
+                self.camera.seed_preset(channel, number, name)
+
+    def presets(self):
+        '''Per channel: number -> name.'''
+        return {n: {number: preset.name
+                    for number, preset in channel['presets'].items()}
+                for n, channel in self.camera.state()['channels'].items()}
+
+    def test_by_name_only_when_the_number_is_the_source_count(self):
+        cases = [
+            # the new preset is number 3 of 3 on channel 1
+            ('by name', {1: 'A', 2: 'B'},
+             lambda camera: camera.user_create_by_name(1, 'Door', True),
+             [get_presets(1), query(2), set_preset_name(2, 'Door', True)],
+             'Door'),
+            # number 3 of 4: created as Pos3, then renamed; the creation's
+            # echo carries Pos3, and the rename is looked up as an update
+            ('by number and renamed', {1: 'A', 2: 'B', 4: 'D'},
+             lambda camera: camera.user_create_by_name(1, 'Door', True),
+             [get_presets(1), query(2), set_preset_number(2, 3, True),
+              rename_preset(2, 3, 'Door'), query(2, True), query(1, True)],
+             'Door'),
+            ('by number, named Pos3 already', {1: 'A', 2: 'B', 4: 'D'},
+             lambda camera: camera.user_create_by_number(1, 3, True),
+             [get_presets(1), query(2), set_preset_number(2, 3, True)],
+             'Pos3'),
+        ]
+        for label, seeded, create, calls, name in cases:
+            with self.case(label):
+                camera = self.start(2)
+                self.seed((1, 2), seeded)
+                create(camera)
+                self.tb.settle()
+                self.assertJournal(calls)
+                self.assertEqual(self.presets()[2][3], name)
+                self.assertEqual(camera.state()['channels'][2]['home'], 3)
+                self.assertLogMessages([])
+
+    def test_channels_that_have_the_number_are_skipped(self):
+        camera = self.start(3)
+        camera.seed_preset(2, 3, 'Other')
+        camera.user_create_by_number(1, 3)
+        self.tb.settle()
+        self.assertJournal([get_presets(1), query(2), query(3),
+                            set_preset_number(3, 3)])
+        self.assertEqual(self.presets(), {1: {3: 'Pos3'}, 2: {3: 'Other'},
+                                          3: {3: 'Pos3'}})
+        # channel 3's echo used the only record: the same change from
+        # channel 1 is mirrored again (and finds both channels in step)
+        camera.clear_journal()
+        emit_change(camera, 1, 3, 'Pos3', CREATED)
+        self.tb.settle()
+        self.assertJournal([get_presets(1), query(2), query(3)])
+
+    def test_result_follows_the_last_channel_tried(self):
+        failed_on = ('Failed to create preset (id 1, name Door set_home false)'
+                     ' on channel {}')
+        first_walk = [get_presets(1), query(2), set_preset_name(2, 'Door'),
+                      query(3), set_preset_name(3, 'Door')]
+        cases = [
+            # nothing recorded: channel 2's echo is mirrored as its own
+            # change and reaches channel 3
+            ('success on 2, failure on 3', 3,
+             first_walk + [get_presets(2), query(1), query(3),
+                           set_preset_name(3, 'Door')],
+             {1: {1: 'Door'}, 2: {1: 'Door'}, 3: {1: 'Door'}}),
+            # recorded: channel 3's echo is dropped, channel 2 stays behind
+            ('failure on 2, success on 3', 2, first_walk,
+             {1: {1: 'Door'}, 2: {}, 3: {1: 'Door'}}),
+        ]
+        for label, failing, calls, presets in cases:
+            with self.case(label):
+                camera = self.start(3)
+                camera.fail_method(failing, 'SetPresetName', 1)
+                camera.user_create_by_name(1, 'Door')
+                self.tb.settle()
+                self.assertJournal(calls)
+                self.assertEqual(self.presets(), presets)
+                self.assertWarnings([failed_on.format(failing)])
+
+    def test_failed_creation_by_number_is_logged_and_the_walk_goes_on(self):
+        first_calls = [get_presets(1), query(2), set_preset_number(2, 5, True)]
+        rest_of_walk = [query(3), set_preset_number(3, 5, True),
+                        rename_preset(3, 5, 'Door')]
+        cases = [
+            ('SetPresetNumber', 'Failed to create preset (id 5 set as Home: '
+             'true) on channel 2',
+             # 3's rename is looked up as an update; 2 still lacks preset 5
+             first_calls + rest_of_walk
+             + [query(3, True), query(1, True), query(2, True)], {1: 'A'}),
+            ('RenamePreset', 'Failed to rename preset (id 5, name Door) on '
+             'channel 2',
+             # both creation echoes are dropped; the update of 3 brings the
+             # name to 2
+             first_calls + [rename_preset(2, 5, 'Door')] + rest_of_walk
+             + [query(3, True), query(1, True), query(2, True),
+                rename_preset(2, 5, 'Door')],
+             {1: 'A', 5: 'Door'}),
+        ]
+        for method, message, calls, left_on_2 in cases:
+            with self.case(method):
+                camera = self.start(3)
+                self.seed((1, 2, 3), {1: 'A'})
+                camera.seed_preset(1, 5, 'Door')
+                camera.fail_method(2, method, 1)
+                emit_change(camera, 1, 5, 'Door', CREATED, home=True)
+                self.tb.settle()
+                self.assertJournal(calls)
+                self.assertEqual(self.presets()[2], left_on_2)
+                self.assertEqual(self.presets()[3], {1: 'A', 5: 'Door'})
+                self.assertWarnings([message])
+
+    def test_unreadable_source_count_creates_by_number(self):
+        faults = {
+            'GetPresets fails': lambda camera: camera.fail_method(
+                1, 'GetPresets', 1),
+            'reply of another array type': lambda camera:
+                camera.reply_wrong_type(1, 'GetPresets', 'ua(ss)',
+                                        [0, [('1', 'Door')]], 1),
+            'reply without the array': lambda camera:
+                camera.reply_wrong_type(1, 'GetPresets', 'u', [0], 1),
+        }
+        for label, fault in faults.items():
+            with self.case(label):
+                camera = self.start(2)
+                fault(camera)
+                camera.user_create_by_name(1, 'Door')
+                self.tb.settle()
+                self.assertJournal([
+                    get_presets(1), query(2), set_preset_number(2, 1),
+                    rename_preset(2, 1, 'Door'), query(2, True),
+                    query(1, True)])
+                self.assertEqual(self.presets()[2], {1: 'Door'})
+                self.assertWarnings([NO_PRESET_COUNT])
+
+    def test_unreadable_target_listing_counts_as_lacking_the_preset(self):
+        faults = {
+            'listing read': (None, []),
+            'QueryPresets fails': (lambda camera: camera.fail_method(
+                2, 'QueryPresets', 1), [QUERY_FAILED]),
+            'reply of one string': (lambda camera: camera.reply_wrong_type(
+                2, 'QueryPresets', 's', ['presetposno1=Door'], 1),
+                [QUERY_FAILED]),
+            'reply with a second field': (
+                lambda camera: camera.reply_wrong_type(
+                    2, 'QueryPresets', 'asb', [['presetposno1=Door'], True],
+                    1), [QUERY_FAILED]),
+        }
+        for label, (fault, messages) in faults.items():
+            with self.case(label):
+                camera = self.start(2)
+                camera.seed_preset(2, 1, 'Door')
+                succeed_without_effect(camera, 2, 'SetPresetName')
+                if fault:
+                    fault(camera)
+                camera.user_create_by_name(1, 'Door')
+                self.tb.settle()
+                attempted = [set_preset_name(2, 'Door')] if fault else []
+                self.assertJournal([get_presets(1), query(2)] + attempted)
+                self.assertWarnings(messages)
+
+    def test_listing_numbers_beyond_int32_are_not_wrapped(self):
+        camera = self.start(2)
+        # 4294967300 and -4294967290 wrap to 4 and 6 in 32 bits
+        camera.serve_listing(2, ['presetposno4294967300=Big:home=0',
+                                 'presetposno-4294967290=Low:home=0',
+                                 'presetposno7=Seven:home=0'])
+        for number in (4, 6, 7):
+            camera.user_create_by_number(1, number)
+        self.tb.settle()
+        self.assertEqual(modifying(self.journal()),
+                         [set_preset_number(2, 4), set_preset_number(2, 6)])
+        self.assertLogMessages([])
+
+    def test_four_channels_end_in_step_and_every_echo_is_recognised(self):
+        camera = self.start(4)
+        self.seed((1, 2, 3, 4), {1: 'A', 2: 'B', 4: 'D'})
+        camera.user_create_by_name(1, 'Door')
+        self.tb.settle()
+        calls = self.journal()
+        self.assertEqual(modifying(calls), [
+            call for n in (2, 3, 4) for call in (
+                set_preset_number(n, 3), rename_preset(n, 3, 'Door'))])
+        # every creation echo is recognised: none is taken for a creation
+        self.assertEqual([call for call in calls if call[1] == 'GetPresets'],
+                         [get_presets(1)])
+        for n, presets in self.presets().items():
+            self.assertEqual(presets, {1: 'A', 2: 'B', 3: 'Door', 4: 'D'}, n)
+        self.assertLogMessages([])
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,80 @@
+'''A preset removed on one channel is removed from the channels listing it.'''
+
+import unittest
+
+from base import DaemonTestCase
+from change_signals import query, remove_preset, succeed_without_effect
+
+QUERY_FAILED = 'Failed to query presets'
+REMOVE_FAILED = 'Failed to remove preset (id 4,  name Door) on channel {}'
+
+
+class RemovedPresetTest(DaemonTestCase):
+
+    def presets(self):
+        '''Per channel: number -> name.'''
+        return {n: {number: preset.name
+                    for number, preset in channel['presets'].items()}
+                for n, channel in self.camera.state()['channels'].items()}
+
+    def test_created_then_removed_on_four_channels(self):
+        camera = self.start(4)
+        camera.user_create_by_name(1, 'Door')
+        self.tb.settle()
+        self.assertEqual(self.presets(),
+                         {n: {1: 'Door'} for n in (1, 2, 3, 4)})
+        camera.clear_journal()
+        camera.user_remove(1, 1)
+        self.tb.settle()
+        # the three echoes are recognised
+        self.assertJournal([
+            query(2), remove_preset(2, 'Door'), query(3),
+            remove_preset(3, 'Door'), query(4), remove_preset(4, 'Door')])
+        self.assertEqual(self.presets(), {n: {} for n in (1, 2, 3, 4)})
+        self.assertLogMessages([])
+
+    def test_channels_listing_the_number_are_sent_the_signals_name(self):
+        camera = self.start(3)
+        camera.seed_preset(1, 4, 'Door')
+        camera.seed_preset(2, 4, 'Gate')
+        succeed_without_effect(camera, 2, 'RemovePresetName')
+        camera.user_remove(1, 4)
+        self.tb.settle()
+        # channel 3 does not list number 4 and is left alone
+        self.assertJournal([query(2), remove_preset(2, 'Door'), query(3)])
+        self.assertLogMessages([])
+
+    def test_failures_are_logged_per_channel_and_the_walk_goes_on(self):
+        # a removal on channel 2; channels 1 and 3 list preset 4 as well
+        cases = [
+            # nothing recorded: channel 1's echo is mirrored as its own
+            # removal and reaches channel 3
+            ('success on 1, failure on 3', 3, 'RemovePresetName',
+             [query(1), remove_preset(1, 'Door'), query(3),
+              remove_preset(3, 'Door'), query(2), query(3),
+              remove_preset(3, 'Door')],
+             {}, [REMOVE_FAILED.format(3)]),
+            # recorded: channel 3's echo is dropped, channel 1 keeps preset 4
+            ('failure on 1, success on 3', 1, 'RemovePresetName',
+             [query(1), remove_preset(1, 'Door'), query(3),
+              remove_preset(3, 'Door')],
+             {4: 'Door'}, [REMOVE_FAILED.format(1)]),
+            ('listing of 1 unreadable', 1, 'QueryPresets',
+             [query(1), query(3), remove_preset(3, 'Door')],
+             {4: 'Door'}, [QUERY_FAILED]),
+        ]
+        for label, failing, method, calls, left_on_1, messages in cases:
+            with self.case(label):
+                camera = self.start(3)
+                for channel in (1, 2, 3):
+                    camera.seed_preset(channel, 4, 'Door')
+                camera.fail_method(failing, method, 1)
+                camera.user_remove(2, 4)
+                self.tb.settle()
+                self.assertJournal(calls)
+                self.assertEqual(self.presets(), {1: left_on_1, 2: {}, 3: {}})
+                self.assertWarnings(messages)
+
+
+if __name__ == '__main__':
+    unittest.main()
