@@ -5,24 +5,11 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="meson ninja-build pkg-config g++ libglib2.0-dev libgtest-dev dbus-daemon
-          dbus python3-dbus python3-dbusmock util-linux mount systemd systemd-container
-          qemu-user-static
-          g++-aarch64-linux-gnu libglib2.0-dev:arm64 libgtest-dev:arm64 libstdc++6:arm64
-          g++-arm-linux-gnueabihf libglib2.0-dev:armhf libgtest-dev:armhf libstdc++6:armhf"
-missing=""
-for p in $packages; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    echo "installing:$missing"
-    export DEBIAN_FRONTEND=noninteractive
-    dpkg --add-architecture arm64
-    dpkg --add-architecture armhf
-    apt-get update -qq
-    # shellcheck disable=SC2086
-    apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+tools/install-packages.sh meson ninja-build pkg-config g++ libglib2.0-dev libgtest-dev \
+    dbus-daemon dbus python3-dbus python3-dbusmock util-linux mount systemd systemd-container \
+    qemu-user-static \
+    g++-aarch64-linux-gnu libglib2.0-dev:arm64 libgtest-dev:arm64 libstdc++6:arm64 \
+    g++-arm-linux-gnueabihf libglib2.0-dev:armhf libgtest-dev:armhf libstdc++6:armhf
 
 echo "== staged install"
 [ -f build-stage/build.ninja ] || meson setup build-stage --prefix=/usr >/dev/null

@@ -8,10 +8,8 @@ cd "$(dirname "$0")/.."
 limit="-max_total_time=20"
 [ "${1:-}" = "--runs" ] && limit="-runs=$2"
 
-command -v clang++ >/dev/null || {
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq && apt-get install -y -qq --no-install-recommends clang >/dev/null
-}
+tools/setup.sh >/dev/null
+tools/install-packages.sh clang
 [ -f build-fuzz/build.ninja ] ||
     CC=clang CXX=clang++ meson setup build-fuzz -Dfuzzing=true \
         -Db_sanitize=address,undefined -Db_lundef=false >/dev/null
