@@ -9,7 +9,7 @@ limit="-max_total_time=20"
 [ "${1:-}" = "--runs" ] && limit="-runs=$2"
 
 tools/setup.sh >/dev/null
-tools/install-packages.sh clang
+tools/install-packages.sh clang libclang-rt-14-dev
 [ -f build-fuzz/build.ninja ] ||
     CC=clang CXX=clang++ meson setup build-fuzz -Dfuzzing=true \
         -Db_sanitize=address,undefined -Db_lundef=false >/dev/null
