@@ -1,0 +1,163 @@
+#include "call_plan.h"
+
+#include <cstring>
+
+static const char *const KIND_NAMES[MIRROR_KIND_COUNT] = {
+    "recall", "create-by-name", "create-by-number", "update-moved", "remove",
+};
+
+// The preset created by number, and removed, in the benchmark.
+static const gint32 DOCK_NUMBER = 40;
+static const char DOCK_NAME[] = "Dock";
+static const gint32 UPDATED_NUMBER = LISTED_PRESETS / 2;
+static const double MOVE = 5.0;
+
+const char *kind_name(MirrorKind kind)
+{
+    return KIND_NAMES[static_cast<int>(kind)];
+}
+
+bool kind_from_name(const char *name, MirrorKind *kind)
+{
+    for (int i = 0; i < MIRROR_KIND_COUNT; i++) {
+        if (strcmp(name, KIND_NAMES[i]) == 0) {
+            *kind = static_cast<MirrorKind>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+static void add_per_other_channel(std::vector<PlannedCall> &calls, gint32 channels, gint32 source,
+                                  std::initializer_list<Method> methods)
+{
+    for (gint32 channel = 1; channel <= channels; channel++) {
+        if (channel == source)
+            continue;
+        for (Method method : methods)
+            calls.push_back({method, channel});
+    }
+}
+
+std::vector<PlannedCall> required_calls(MirrorKind kind, gint32 channels, gint32 source)
+{
+    std::vector<PlannedCall> calls;
+    switch (kind) {
+    case MirrorKind::RECALL:
+        add_per_other_channel(calls, channels, source,
+                              {Method::GET_PTZ_PRESET_STATE, Method::GOTO_PRESET_NUMBER});
+        break;
+    case MirrorKind::CREATE_BY_NAME:
+        calls.push_back({Method::GET_PRESETS, source});
+        add_per_other_channel(calls, channels, source,
+                              {Method::QUERY_PRESETS, Method::SET_PRESET_NAME});
+        break;
+    case MirrorKind::CREATE_BY_NUMBER:
+        calls.push_back({Method::GET_PRESETS, source});
+        add_per_other_channel(
+            calls, channels, source,
+            {Method::QUERY_PRESETS, Method::SET_PRESET_NUMBER, Method::RENAME_PRESET});
+        break;
+    case MirrorKind::UPDATE_MOVED:
+        calls.push_back({Method::QUERY_PRESETS, source});
+        add_per_other_channel(calls, channels, source,
+                              {Method::QUERY_PRESETS, Method::UPDATE_PRESET});
+        break;
+    case MirrorKind::REMOVE:
+        add_per_other_channel(calls, channels, source,
+                              {Method::QUERY_PRESETS, Method::REMOVE_PRESET_NAME});
+        break;
+    }
+    return calls;
+}
+
+static guint &count_of(MethodCounts &counts, Method method)
+{
+    return counts[static_cast<gsize>(method)];
+}
+
+MethodCounts service_echo_calls(MirrorKind kind, gint32 channels)
+{
+    MethodCounts counts{};
+    if (channels < 2)
+        return counts;
+    guint k = static_cast<guint>(channels);
+    switch (kind) {
+    case MirrorKind::RECALL:
+        // One record per recall: the first echo consumes it, the k - 2 after it are recalls
+        // of their own channels that find every channel at the preset.
+        count_of(counts, Method::GET_PTZ_PRESET_STATE) = (k - 2) * (k - 1);
+        break;
+    case MirrorKind::CREATE_BY_NUMBER:
+        // One record per changed channel consumes every creation's echo; the renames echo as
+        // updates that no record matches, each looked up on every channel.
+        count_of(counts, Method::QUERY_PRESETS) = (k - 1) * k;
+        break;
+    case MirrorKind::CREATE_BY_NAME:
+    case MirrorKind::UPDATE_MOVED:
+    case MirrorKind::REMOVE:
+        break;
+    }
+    return counts;
+}
+
+MethodCounts floor_echo_calls(MirrorKind kind, gint32 channels)
+{
+    if (kind == MirrorKind::RECALL)
+        return service_echo_calls(kind, channels);
+    return MethodCounts{};
+}
+
+guint total_of(const MethodCounts &counts)
+{
+    guint total = 0;
+    for (guint count : counts)
+        total += count;
+    return total;
+}
+
+static CameraSignal change_signal(gint32 source, guint32 change, gint32 number, const char *name)
+{
+    return {SignalKind::CONFIGURATION_CHANGED, source, change, number, name, false};
+}
+
+CameraSignal prepare_repetition(CameraModel &camera, MirrorKind kind, gint32 source, guint rep)
+{
+    gint32 channels = static_cast<gint32>(camera.channels.size());
+    camera = make_camera(channels, LISTED_PRESETS);
+    ChannelModel &origin = *channel_of(camera, source);
+    switch (kind) {
+    case MirrorKind::RECALL: {
+        // Every other channel reports preset 1, so each one is sent to the recalled preset.
+        gint32 preset = 2 + static_cast<gint32>(rep % 2);
+        CameraSignal ignored;
+        apply_goto_preset(origin, source, preset, &ignored);
+        return {SignalKind::PRESET_STATE, source, 1, preset, "", false};
+    }
+    case MirrorKind::CREATE_BY_NAME: {
+        // The next free number equals the new count, so the creation goes by name.
+        gint32 number = LISTED_PRESETS + 1;
+        store_preset(origin, {number, "Created", origin.pan, origin.tilt, false});
+        return change_signal(source, CHANGE_CREATED, number, "Created");
+    }
+    case MirrorKind::CREATE_BY_NUMBER:
+        store_preset(origin, {DOCK_NUMBER, DOCK_NAME, origin.pan, origin.tilt, false});
+        return change_signal(source, CHANGE_CREATED, DOCK_NUMBER, DOCK_NAME);
+    case MirrorKind::UPDATE_MOVED: {
+        // All heads point at the new position, so every UpdatePreset stores the same one.
+        Preset &moved = *find_preset(origin, UPDATED_NUMBER);
+        for (ChannelModel &channel : camera.channels) {
+            channel.pan = moved.pan + MOVE;
+            channel.tilt = moved.tilt;
+        }
+        moved.pan += MOVE;
+        return change_signal(source, CHANGE_UPDATED, UPDATED_NUMBER, moved.name.c_str());
+    }
+    case MirrorKind::REMOVE:
+        for (ChannelModel &channel : camera.channels)
+            store_preset(channel, {DOCK_NUMBER, DOCK_NAME, channel.pan, channel.tilt, false});
+        forget_preset(origin, DOCK_NUMBER);
+        return change_signal(source, CHANGE_REMOVED, DOCK_NUMBER, DOCK_NAME);
+    }
+    return {};
+}

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include "call_plan.h"
+
+namespace
+{
+
+bool changes(Method method)
+{
+    return method != Method::QUERY_PRESETS && method != Method::GET_PRESETS &&
+           method != Method::GET_PTZ_PRESET_STATE;
+}
+
+// Plays the planned calls on the model as the stand-in answers them; the echoes in order.
+std::vector<CameraSignal> replay(CameraModel &camera, const std::vector<PlannedCall> &plan,
+                                 const CameraSignal &action)
+{
+    std::vector<CameraSignal> echoes;
+    for (const PlannedCall &call : plan) {
+        ChannelModel &c = *channel_of(camera, call.channel);
+        CameraSignal echo;
+        bool ok = true;
+        switch (call.method) {
+        case Method::SET_PRESET_NAME:
+            ok = apply_set_preset_name(c, call.channel, action.name.c_str(), false, &echo);
+            break;
+        case Method::SET_PRESET_NUMBER:
+            ok = apply_set_preset_number(c, call.channel, action.number, false, &echo);
+            break;
+        case Method::RENAME_PRESET:
+            ok = apply_rename_preset(c, call.channel, action.number, action.name.c_str(), &echo);
+            break;
+        case Method::UPDATE_PRESET:
+            ok = apply_update_preset(c, call.channel, action.number, action.name.c_str(), &echo);
+            break;
+        case Method::REMOVE_PRESET_NAME:
+            ok = apply_remove_preset_name(c, call.channel, action.name.c_str(), &echo);
+            break;
+        case Method::GOTO_PRESET_NUMBER:
+            ok = apply_goto_preset(c, call.channel, action.number, &echo);
+            break;
+        default:
+            continue;
+        }
+        EXPECT_TRUE(ok) << method_name(call.method) << " on channel " << call.channel;
+        echoes.push_back(echo);
+    }
+    return echoes;
+}
+
+TEST(CallPlan, RequiredCallsMatchTheDesignForEveryKindAndChannelCount)
+{
+    for (gint32 k : {2, 3, 4, 8, 16}) {
+        gsize others = static_cast<gsize>(k - 1);
+        EXPECT_EQ(required_calls(MirrorKind::RECALL, k, 1).size(), 2 * others);
+        EXPECT_EQ(required_calls(MirrorKind::CREATE_BY_NAME, k, 1).size(), 1 + 2 * others);
+        EXPECT_EQ(required_calls(MirrorKind::CREATE_BY_NUMBER, k, 1).size(), 1 + 3 * others);
+        EXPECT_EQ(required_calls(MirrorKind::UPDATE_MOVED, k, 1).size(), 1 + 2 * others);
+        EXPECT_EQ(required_calls(MirrorKind::REMOVE, k, 1).size(), 2 * others);
+    }
+}
+
+TEST(CallPlan, ChangesGoToEveryOtherChannelInAscendingOrder)
+{
+    for (int kind = 0; kind < MIRROR_KIND_COUNT; kind++) {
+        std::vector<gint32> changed;
+        for (const PlannedCall &call : required_calls(static_cast<MirrorKind>(kind), 5, 3)) {
+            if (changes(call.method) && (changed.empty() || changed.back() != call.channel))
+                changed.push_back(call.channel);
+        }
+        EXPECT_EQ(changed, (std::vector<gint32>{1, 2, 4, 5}))
+            << kind_name(static_cast<MirrorKind>(kind));
+    }
+}
+
+TEST(CallPlan, EchoCallsAreThoseOfLateRecallEchoesAndOfRenames)
+{
+    for (int kind = 0; kind < MIRROR_KIND_COUNT; kind++) {
+        auto k = static_cast<MirrorKind>(kind);
+        guint expected = k == MirrorKind::CREATE_BY_NUMBER ? 2 : 0;
+        EXPECT_EQ(total_of(service_echo_calls(k, 2)), expected) << kind_name(k);
+    }
+    EXPECT_EQ(total_of(service_echo_calls(MirrorKind::RECALL, 16)), 14u * 15u);
+    EXPECT_EQ(total_of(service_echo_calls(MirrorKind::CREATE_BY_NUMBER, 16)), 15u * 16u);
+    EXPECT_EQ(total_of(service_echo_calls(MirrorKind::UPDATE_MOVED, 16)), 0u);
+    EXPECT_EQ(total_of(floor_echo_calls(MirrorKind::CREATE_BY_NUMBER, 16)), 0u);
+    EXPECT_EQ(floor_echo_calls(MirrorKind::RECALL, 16), service_echo_calls(MirrorKind::RECALL, 16));
+}
+
+// Each repetition must take the path the benchmark names, and the echoes of the planned changes
+// must carry the number and name under which the service records them, or the service would
+// mirror its own echoes and the call counts would not hold.
+TEST(CallPlan, PreparedActionsTakeTheirPathAndEchoWhatTheServiceRecords)
+{
+    const gint32 k = 4;
+    for (int kind = 0; kind < MIRROR_KIND_COUNT; kind++) {
+        auto mirror = static_cast<MirrorKind>(kind);
+        for (guint rep = 0; rep < 2; rep++) {
+            CameraModel camera = make_camera(k, LISTED_PRESETS);
+            gint32 source = 2;
+            CameraSignal action = prepare_repetition(camera, mirror, source, rep);
+            ChannelModel &origin = *channel_of(camera, source);
+            EXPECT_EQ(action.channel, source);
+            gint32 count = static_cast<gint32>(origin.presets.size());
+            std::vector<CameraSignal> echoes =
+                replay(camera, required_calls(mirror, k, source), action);
+            SCOPED_TRACE(kind_name(mirror));
+            switch (mirror) {
+            case MirrorKind::RECALL:
+                EXPECT_EQ(origin.reported_preset, action.number);
+                for (const CameraSignal &echo : echoes)
+                    EXPECT_EQ(echo.number, action.number);
+                for (const ChannelModel &c : camera.channels)
+                    EXPECT_EQ(c.reported_preset, action.number);
+                break;
+            case MirrorKind::CREATE_BY_NAME:
+                EXPECT_EQ(count, action.number);
+                EXPECT_EQ(echoes[0].number, action.number);
+                EXPECT_EQ(echoes[0].name, action.name);
+                break;
+            case MirrorKind::CREATE_BY_NUMBER:
+                EXPECT_NE(count, action.number);
+                EXPECT_EQ(echoes[0].change, CHANGE_CREATED);
+                EXPECT_EQ(echoes[0].name, "Pos" + std::to_string(action.number));
+                EXPECT_EQ(echoes[1].change, CHANGE_UPDATED);
+                EXPECT_EQ(echoes[1].name, action.name);
+                break;
+            case MirrorKind::UPDATE_MOVED:
+                EXPECT_EQ(echoes[0].name, action.name);
+                // Later echoes must find nothing moved, or each would be mirrored again.
+                for (ChannelModel &c : camera.channels)
+                    EXPECT_NEAR(find_preset(c, action.number)->pan,
+                                find_preset(origin, action.number)->pan, 1.0);
+                break;
+            case MirrorKind::REMOVE:
+                EXPECT_EQ(echoes[0].change, CHANGE_REMOVED);
+                EXPECT_EQ(echoes[0].name, action.name);
+                for (ChannelModel &c : camera.channels)
+                    EXPECT_EQ(find_preset(c, action.number), nullptr);
+                break;
+            }
+            EXPECT_EQ(
+                echoes.size(),
+                static_cast<gsize>(mirror == MirrorKind::CREATE_BY_NUMBER ? 2 * (k - 1) : k - 1));
+        }
+    }
+}
+
+TEST(CallPlan, RecallsAlternateThePresetSoEachRepetitionMovesTheOthers)
+{
+    CameraModel camera = make_camera(3, LISTED_PRESETS);
+    CameraSignal first = prepare_repetition(camera, MirrorKind::RECALL, 1, 0);
+    CameraSignal second = prepare_repetition(camera, MirrorKind::RECALL, 2, 1);
+    EXPECT_NE(first.number, second.number);
+    for (gint32 n : {1, 3})
+        EXPECT_NE(channel_of(camera, n)->reported_preset, second.number);
+}
+
+} // namespace

@@ -1,0 +1,65 @@
+#!/usr/bin/python3
+"""The driver checks every call: a peer that makes the design's calls passes, one that makes
+fewer or others fails the run.
+
+    driver_test.py BENCH-DRIVER BENCH-FLOOR SERVICE
+"""
+import os
+import subprocess
+import sys
+import unittest
+
+DRIVER, FLOOR, SERVICE = sys.argv[1:4]
+del sys.argv[1:4]
+BUS_CONF = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bus.conf")
+KINDS = ["recall", "create-by-name", "create-by-number", "update-moved", "remove"]
+
+
+class DriverTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.bus = subprocess.Popen(
+            ["dbus-daemon", f"--config-file={BUS_CONF}", "--nofork", "--print-address=1"],
+            stdout=subprocess.PIPE, text=True)
+        cls.env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=cls.bus.stdout.readline().strip())
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.bus.terminate()
+        cls.bus.wait()
+
+    def ops(self, service, kind, *extra):
+        return subprocess.run([DRIVER, "ops", "--service", service, "--kind", kind,
+                               "--channels", "3", "--count", "4", *extra],
+                              env=self.env, capture_output=True, text=True, timeout=60)
+
+    def test_the_service_makes_the_calls_of_the_design_for_every_kind(self):
+        for kind in KINDS:
+            with self.subTest(kind=kind):
+                run = self.ops(SERVICE, kind)
+                self.assertEqual(run.returncode, 0, run.stderr)
+
+    def test_the_floor_makes_the_same_calls_as_the_design_requires(self):
+        for kind in KINDS:
+            with self.subTest(kind=kind):
+                run = self.ops(FLOOR, kind, "--floor-echoes")
+                self.assertEqual(run.returncode, 0, run.stderr)
+
+    def test_missing_or_extra_calls_fail_the_run(self):
+        cases = [
+            # Without the state queries the service makes for late recall echoes.
+            (f"{FLOOR} --required-only", "recall", [], "GetPtzPresetState 0 (expected 2)"),
+            # The service looks its rename echoes up; the floor does not.
+            (FLOOR, "create-by-number", [], "QueryPresets 0 (expected 6)"),
+            # The service makes them where the floor is expected to make none.
+            (SERVICE, "create-by-number", ["--floor-echoes"], "QueryPresets on channel"),
+        ]
+        for service, kind, extra, message in cases:
+            with self.subTest(service=service, kind=kind):
+                run = self.ops(service, kind, *extra)
+                self.assertEqual(run.returncode, 1)
+                self.assertIn(message, run.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,97 @@
+#!/usr/bin/python3
+"""The page's goal verdicts and tables, from figures made up for the purpose."""
+import copy
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import report  # noqa: E402
+
+
+def latency_row(kind, channels, service_p50, floor_p50, service_p99=2000.0, floor_p99=2000.0):
+    stats = lambda p50, p99: {"p50_us": p50, "p90_us": p50, "p99_us": p99, "mean_us": p50,
+                              "max_us": p99}
+    return {"kind": kind, "channels": channels, "reps": 1000, "required_calls": 2,
+            "service_echo_calls": 0, "service": stats(service_p50, service_p99),
+            "floor": stats(floor_p50, floor_p99)}
+
+
+def memory(kib, heap=200):
+    return {"private_dirty_kib": kib, "rss_kib": 6000, "hwm_kib": 6000, "heap_kib": heap,
+            "anonymous_kib": 100, "stack_kib": 12, "files_kib": 264}
+
+
+def growth(warm, end):
+    return {"channels": 4, "signals": 1000000, "actions": 10000, "warm_signals": 10000,
+            "burst_signals": 20000, "peak_sampled_private_dirty_kib": end,
+            "idle": memory(600), "warm": memory(warm), "end": memory(end),
+            "after_burst": memory(end + 100), "samples": [[10000, warm], [1000000, end]]}
+
+
+def rate(per_second, calls):
+    return {"recalls": 100, "seconds": 10.0, "per_second": per_second, "calls_per_recall": calls}
+
+
+GOOD = {
+    "latency": [latency_row(kind, k, 1000.0 * k, 1000.0 * k) for kind in report.KINDS
+                for k in (2, 16)],
+    "throughput": [{"channels": 4, "service": rate(100.0, 12), "floor": rate(100.0, 12),
+                    "floor_required": rate(150.0, 6)}],
+    "memory": {"idle": [{"channels": 16, "service": memory(900), "floor": memory(880)}],
+               "growth": growth(1000, 1040),
+               "growth_without_thread_cache": growth(900, 900)},
+    "startup": {"channels": 16, "runs": 30,
+                "service": {"min_ms": 60, "p50_ms": 70, "p90_ms": 80, "max_ms": 90},
+                "floor": {"min_ms": 60, "p50_ms": 70, "p90_ms": 80, "max_ms": 90}},
+}
+
+
+def verdicts(results, costs=()):
+    r = report.Report(results, list(costs), "bench/run.sh")
+    pages = [r.latency(), r.throughput(), r.memory(), r.startup(), r.instructions(),
+             r.findings()]
+    return [met for _, _, met in r.goals], r, "\n".join(pages)
+
+
+class ReportTest(unittest.TestCase):
+    def test_figures_within_every_goal_are_all_met(self):
+        met, _, page = verdicts(GOOD)
+        self.assertEqual(met, [True] * 6)
+        self.assertIn("+40 KiB", page)
+
+    def test_each_goal_fails_on_its_own_figure(self):
+        cases = [
+            (0, lambda r: r["latency"].append(latency_row("remove", 8, 1111.0, 1000.0))),
+            (1, lambda r: r["latency"].append(latency_row("recall", 8, 1000.0, 1000.0,
+                                                          3100.0, 2000.0))),
+            (2, lambda r: r["throughput"][0]["service"].update(per_second=89.0)),
+            (3, lambda r: r["memory"]["idle"][0]["service"].update(private_dirty_kib=1137)),
+            (4, lambda r: r["memory"]["growth"]["end"].update(private_dirty_kib=1065)),
+            (5, lambda r: r["startup"]["service"].update(p50_ms=84.1)),
+        ]
+        for goal, spoil in cases:
+            with self.subTest(goal=goal):
+                results = copy.deepcopy(GOOD)
+                spoil(results)
+                met, _, _ = verdicts(results)
+                self.assertEqual(met, [i != goal for i in range(6)])
+
+    def test_the_worst_latency_row_is_named(self):
+        results = copy.deepcopy(GOOD)
+        results["latency"].append(latency_row("update-moved", 8, 1080.0, 1000.0))
+        _, r, _ = verdicts(results)
+        self.assertIn("1.080 (update-moved, 8 channels)", r.goals[0][1])
+
+    def test_instruction_counts_of_the_service_alone_still_make_a_page(self):
+        costs = [{"peer": "service", "kind": "recall", "channels": 2,
+                  "costs": {"actions": 10, "process": 600000, "handler": 220000,
+                            "calls": 200000, "ours": {"mirror_recall": 14000,
+                                                      "decode_preset_state": 6000}}}]
+        _, _, page = verdicts(GOOD, costs)
+        self.assertIn("| recall | 2 | 2 | 20,000 | 100,000 | – | – | – | – |", page)
+        self.assertIn("`mirror_recall` 14,000 (70 %)", page)
+
+
+if __name__ == "__main__":
+    unittest.main()
