@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs the whole benchmark on a private system bus and writes docs/BENCHMARKS.md and its plot.
-#   bench/run.sh           the full run (about 25 minutes on 2 cores)
+#   bench/run.sh           the full run (about 20 minutes on 2 cores)
 #   bench/run.sh --smoke   a short run at 2 channels, written to build-bench/smoke/; fails on
 #                          a wrong call count, as CI uses it
 # The figures of the last run stay in build-bench/last-run/ (results.json, callgrind.jsonl).
@@ -11,7 +11,7 @@ smoke=""
 [ "${1:-}" = "--smoke" ] && smoke="--smoke"
 
 packages="meson ninja-build pkg-config g++ libglib2.0-dev libgtest-dev dbus-daemon valgrind
-          gnuplot-nox"
+          gnuplot-nox python3-gi"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
