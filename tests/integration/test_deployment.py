@@ -9,7 +9,6 @@ import contextlib
 import json
 import os
 import pwd
-import shlex
 import socket
 import subprocess
 import sys
@@ -19,8 +18,8 @@ import uuid
 from base import DaemonTestCase
 from testbed import (CHANNEL_SERVICE, CONTROL_IFACE, CONTROL_PATH, COORDINATOR,
                      COORDINATOR_PATH, DAEMON_IDENT, LOG_DAEMON, LOG_ERR,
-                     NAMESPACE_SCRIPT, PYTHON, REPO, START_FAILURE, Preset,
-                     Testbed, channel_path, coordinator_path, daemon_binary,
+                     PYTHON, REPO, START_FAILURE, Preset, Testbed,
+                     channel_path, coordinator_path,
                      expected_subscriptions, subscription_rules, timeout)
 
 POLICY = REPO / 'packaging' / 'ptz-preset-sync.conf'
@@ -85,10 +84,6 @@ print(json.dumps(results))
 '''
 
 
-def emulator():
-    return shlex.split(os.environ.get('PTZ_PRESET_SYNC_WRAPPER', ''))
-
-
 def ensure_service_user():
     '''Creates the service user from the shipped sysusers entry.'''
     try:
@@ -141,37 +136,17 @@ class DeploymentTestbed(Testbed):
         return [line for line in self.bus_log().splitlines()
                 if 'Rejected' in line]
 
-    def start_daemon(self, bus_address=None):
-        command = [str(daemon_binary())]
+    def daemon_command(self):
+        command = super().daemon_command()
         if self.user:
-            command = ['unshare', '--net'] + as_user(self.user) + \
-                emulator() + command
-        else:
-            command = emulator() + command
-        env = self.child_env(bus_address)
-        env['G_DEBUG'] = 'fatal-criticals'
-        env.pop('NOTIFY_SOCKET', None)
+            command = ['unshare', '--net'] + as_user(self.user) + command
+        return command
+
+    def daemon_env(self, bus_address=None):
+        env = super().daemon_env(bus_address)
         if self.notify_socket:
             env['NOTIFY_SOCKET'] = self.notify_socket
-        namespace_dir = self.dir / 'namespace'
-        namespace_dir.mkdir(exist_ok=True)
-        with self._log_file('daemon') as out:
-            self.daemon = subprocess.Popen(
-                ['unshare', '-m', '/bin/sh', '-c', NAMESPACE_SCRIPT, 'sh',
-                 str(namespace_dir), self.sink.path] + command,
-                env=env, stdin=subprocess.DEVNULL, stdout=out,
-                stderr=subprocess.STDOUT)
-        self.daemon_status = None
-        self._wait_sigterm_handled()
-        return self.daemon.pid
-
-    def _wait_sigterm_handled(self):
-        if emulator():
-            # the emulator catches every signal itself; the handler is in
-            # place before the daemon connects
-            self.wait_connected()
-        else:
-            super()._wait_sigterm_handled()
+        return env
 
     def call_as(self, user, calls):
         '''Makes calls as user; the error name of each, '' for a reply.'''

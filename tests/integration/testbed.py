@@ -91,7 +91,7 @@ def under_valgrind():
 
 
 def daemon_wrapper():
-    '''A command the daemon runs under, e.g. qemu-aarch64-static for an ARM build.'''
+    '''A command the daemon runs under (qemu-aarch64-static for ARM).'''
     return shlex.split(os.environ.get('PTZ_PRESET_SYNC_WRAPPER', ''))
 
 
@@ -437,8 +437,8 @@ class Testbed:
 
     # --- daemon ---
 
-    def start_daemon(self, bus_address=None):
-        '''Starts the daemon and waits until SIGTERM reaches its handler.'''
+    def daemon_command(self):
+        '''The command that runs the daemon inside its namespace.'''
         binary = daemon_binary()
         if not binary.is_file():
             raise FileNotFoundError(f'daemon binary {binary} not built')
@@ -448,9 +448,18 @@ class Testbed:
                        '--errors-for-leak-kinds=definite,indirect',
                        '--error-exitcode=99',
                        f'--log-file={self.dir}/valgrind.log'] + command
+        return command
+
+    def daemon_env(self, bus_address=None):
         env = self.child_env(bus_address)
         env['G_DEBUG'] = 'fatal-criticals'
         env.pop('NOTIFY_SOCKET', None)  # the runner's service manager, if any
+        return env
+
+    def start_daemon(self, bus_address=None):
+        '''Starts the daemon and waits until SIGTERM reaches its handler.'''
+        command = self.daemon_command()
+        env = self.daemon_env(bus_address)
         namespace_dir = self.dir / 'namespace'
         namespace_dir.mkdir(exist_ok=True)
         with self._log_file('daemon') as out:
@@ -465,7 +474,8 @@ class Testbed:
 
     def _wait_sigterm_handled(self):
         if under_valgrind() or daemon_wrapper():
-            # valgrind and qemu catch every signal themselves; wait for the bus instead
+            # valgrind and qemu catch every signal themselves: wait for
+            # the bus instead
             if self.bus_address:
                 self.wait_connected()
             else:
