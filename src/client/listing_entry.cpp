@@ -68,3 +68,24 @@ bool listing_find_entry(GVariant *listing, gint32 preset_id, ListingEntry *out)
     }
     return false;
 }
+
+bool listing_numbers_run_to(GVariant *listing, gint32 last)
+{
+    g_autoptr(GVariantIter) entries = nullptr;
+    g_variant_get(listing, "(as)", &entries);
+    if (last < 0 || g_variant_iter_n_children(entries) < static_cast<gsize>(last))
+        return false;
+    g_autofree guint8 *seen = g_new0(guint8, static_cast<gsize>(last) + 1);
+    gint32 distinct = 0;
+    const char *text = nullptr;
+    while (g_variant_iter_next(entries, "&s", &text)) {
+        gint32 number = 0;
+        if (!scan_entry_number(text, &number))
+            continue;
+        if (number < 1 || number > last || seen[number])
+            return false;
+        seen[number] = 1;
+        distinct++;
+    }
+    return distinct == last;
+}

@@ -22,3 +22,6 @@ bool scan_entry_full(const char *entry, ListingEntry *out);
 // Walk a QueryPresets reply ("(as)") in order; the first entry that counts for preset_id wins.
 bool listing_holds_number(GVariant *listing, gint32 preset_id);
 bool listing_find_entry(GVariant *listing, gint32 preset_id, ListingEntry *out);
+
+// True when the entries that count hold exactly the numbers 1 to last, each once.
+bool listing_numbers_run_to(GVariant *listing, gint32 last);

@@ -11,14 +11,23 @@ static GVariant *query_presets(gint32 channel, gboolean with_positions)
                               g_variant_new("(sib)", PRESET_ROLE, 0, with_positions), "(as)");
 }
 
-int preset_exists_on_channel(gint32 preset_id, gint32 channel)
+int preset_slot_on_channel(gint32 preset_id, gint32 channel, bool *numbers_run_below)
 {
+    if (numbers_run_below)
+        *numbers_run_below = false;
     g_autoptr(GVariant) listing = query_presets(channel, FALSE);
     if (!listing) {
         g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to query presets", LOG_PREFIX);
         return 0;
     }
+    if (numbers_run_below)
+        *numbers_run_below = preset_id > 0 && listing_numbers_run_to(listing, preset_id - 1);
     return listing_holds_number(listing, preset_id) ? 1 : 0;
+}
+
+int preset_exists_on_channel(gint32 preset_id, gint32 channel)
+{
+    return preset_slot_on_channel(preset_id, channel, nullptr);
 }
 
 int lookup_preset_entry(gint32 preset_id, gint32 channel, char **name, float *pan, float *tilt)

@@ -1,5 +1,6 @@
 #include "config_mirror/change_echo_buffer.h"
 
+#include <cstdio>
 #include <cstring>
 
 static bool is_utf8_continuation(char byte)
@@ -18,19 +19,54 @@ gsize record_name_length(const char *name)
     return cut;
 }
 
+void copy_record_name(char (&field)[RECORD_NAME_SIZE], const char *name)
+{
+    gsize length = record_name_length(name);
+    memcpy(field, name, length);
+    field[length] = '\0';
+}
+
+// Long names are compared as the record keeps them.
+static bool same_record_name(const char *kept, const char *name)
+{
+    gsize length = record_name_length(name);
+    return strlen(kept) == length && memcmp(kept, name, length) == 0;
+}
+
+static bool is_default_name(gint32 preset_id, const char *name)
+{
+    char default_name[sizeof "Pos-2147483648"];
+    snprintf(default_name, sizeof default_name, "Pos%d", preset_id);
+    return strcmp(name, default_name) == 0;
+}
+
 EchoMatch match_oldest_change(const ChangeEchoBuffer *buffer, guint32 count, gint32 preset_id,
                               const char *name, gint32 channel)
 {
     if (count == 0)
         return EchoMatch::NONE;
     const ChangeRecord &oldest = buffer->records[0];
-    if (oldest.preset_id != preset_id)
+    if (oldest.preset_id != preset_id || oldest.channel == channel)
         return EchoMatch::NONE;
-    // Long names are compared as the record keeps them.
-    gsize length = record_name_length(name);
-    if (strlen(oldest.name) != length || memcmp(oldest.name, name, length) != 0)
-        return EchoMatch::NONE;
-    return oldest.channel == channel ? EchoMatch::SAME_CHANNEL : EchoMatch::OTHER_CHANNEL;
+    if (oldest.echoes_owed > 0 && same_record_name(oldest.name, name))
+        return EchoMatch::NAMED;
+    if (oldest.saves_owed > 0 &&
+        (is_default_name(preset_id, name) ||
+         (oldest.saved_name[0] != '\0' && same_record_name(oldest.saved_name, name))))
+        return EchoMatch::SAVED;
+    return EchoMatch::NONE;
+}
+
+void consume_oldest_change(ChangeEchoBuffer *buffer, guint32 *count, EchoMatch match)
+{
+    if (*count == 0 || match == EchoMatch::NONE)
+        return;
+    ChangeRecord &oldest = buffer->records[0];
+    guint32 &owed = match == EchoMatch::NAMED ? oldest.echoes_owed : oldest.saves_owed;
+    if (owed > 0)
+        owed--;
+    if (oldest.echoes_owed == 0 && oldest.saves_owed == 0)
+        remove_oldest_change(buffer, count);
 }
 
 void remove_oldest_change(ChangeEchoBuffer *buffer, guint32 *count)
@@ -43,13 +79,16 @@ void remove_oldest_change(ChangeEchoBuffer *buffer, guint32 *count)
 }
 
 void append_change(ChangeEchoBuffer *buffer, guint32 *count, gint32 preset_id, const char *name,
-                   gint32 channel)
+                   gint32 channel, const EchoesOwed &owed)
 {
     ChangeRecord &record = buffer->records[*count];
     record = ChangeRecord{};
     record.preset_id = preset_id;
-    memcpy(record.name, name, record_name_length(name));
+    copy_record_name(record.name, name);
     record.channel = channel;
+    record.echoes_owed = owed.named;
+    record.saves_owed = owed.saved;
+    memcpy(record.saved_name, owed.saved_name, sizeof record.saved_name);
     (*count)++;
 }
 

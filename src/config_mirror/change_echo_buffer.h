@@ -8,20 +8,36 @@
 // without splitting a UTF-8 character.
 gsize record_name_length(const char *name);
 
-// What the oldest record says about a change.
-enum class EchoMatch {
-    NONE,          // not an echo of the oldest record
-    SAME_CHANNEL,  // the recorded source channel repeats its own change
-    OTHER_CHANNEL, // the echo that another channel gives of the recorded change
+// The echoes that one walk's calls will bring back in one kind of change.
+struct EchoesOwed {
+    guint32 named; // carrying the change's own name
+    guint32 saved; // of saves by number, under "Pos<N>" or the name the preset had there
+    // That name, from the first save by number of a preset the channel already held.
+    char saved_name[RECORD_NAME_SIZE];
 };
 
+// Which of the oldest record's owed echoes a change is.
+enum class EchoMatch {
+    NONE,  // no echo of the oldest record: a change of its own
+    NAMED, // an echo under the change's own name
+    SAVED, // the echo of a save by number
+};
+
+// Only the oldest record is compared, and never with a signal from its own source channel:
+// our walks leave that channel alone, so whatever it signals is the user's.
 EchoMatch match_oldest_change(const ChangeEchoBuffer *buffer, guint32 count, gint32 preset_id,
                               const char *name, gint32 channel);
+
+// Takes the matched echo off the oldest record, which goes once it is owed nothing more.
+void consume_oldest_change(ChangeEchoBuffer *buffer, guint32 *count, EchoMatch match);
 
 void remove_oldest_change(ChangeEchoBuffer *buffer, guint32 *count);
 
 // The caller makes sure a free slot exists.
 void append_change(ChangeEchoBuffer *buffer, guint32 *count, gint32 preset_id, const char *name,
-                   gint32 channel);
+                   gint32 channel, const EchoesOwed &owed);
 
 void clear_changes(ChangeEchoBuffer *buffer, guint32 *count);
+
+// Copies name into a record's name field, cut as the record keeps it.
+void copy_record_name(char (&field)[RECORD_NAME_SIZE], const char *name);

@@ -4,21 +4,7 @@
 #include "config_mirror/mirror_operations.h"
 #include "core/service_state.h"
 
-// Channels on which the change at hand was applied; each of them will echo it once.
-static guint32 applied_channels;
-
-void replace_applied_name(char **applied_name, const char *name)
-{
-    g_free(*applied_name);
-    *applied_name = g_strdup(name);
-}
-
-void count_applied_channel()
-{
-    applied_channels++;
-}
-
-using MirrorOperation = int (*)(gint32, const char *, gint32, int, char **);
+using MirrorOperation = int (*)(gint32, const char *, gint32, int, MirrorOutcome *);
 
 struct ChangeKind {
     ChangeEchoBuffer *buffer;
@@ -44,6 +30,22 @@ static bool select_kind(guint32 kind, ChangeKind *out)
     }
 }
 
+// One record per kind in which the walk's calls owe echoes, whatever the walk's result: the
+// echoes of the calls that succeeded come all the same. The change's own kind always has room;
+// another kind whose buffer is full keeps no record, and those echoes pass as changes.
+static void record_echoes_owed(gint32 preset_id, const char *name, gint32 source_channel,
+                               MirrorOutcome *outcome)
+{
+    for (guint32 kind = PRESET_CREATED; kind <= PRESET_REMOVED; kind++) {
+        const EchoesOwed &owed = echoes_of_kind(outcome, kind);
+        ChangeKind selected;
+        if ((owed.named == 0 && owed.saved == 0) || !select_kind(kind, &selected) ||
+            !selected.buffer || *selected.count >= MAX_BUFFER_SIGNAL_SIZE)
+            continue;
+        append_change(selected.buffer, selected.count, preset_id, name, source_channel, owed);
+    }
+}
+
 int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
                                gint32 source_channel, int set_home)
 {
@@ -57,26 +59,15 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
         clear_changes(selected.buffer, selected.count);
         return 0;
     }
-    switch (
-        match_oldest_change(selected.buffer, *selected.count, preset_id, name, source_channel)) {
-    case EchoMatch::SAME_CHANNEL:
-        return 0;
-    case EchoMatch::OTHER_CHANNEL:
+    EchoMatch match =
+        match_oldest_change(selected.buffer, *selected.count, preset_id, name, source_channel);
+    if (match != EchoMatch::NONE) {
         // Echoes of our own changes are dropped here.
-        remove_oldest_change(selected.buffer, selected.count);
+        consume_oldest_change(selected.buffer, selected.count, match);
         return 0;
-    case EchoMatch::NONE:
-        break;
     }
-    g_autofree char *applied_name = nullptr;
-    applied_channels = 0;
-    int result = selected.mirror(preset_id, name, source_channel, set_home, &applied_name);
-    if (!result || !applied_name)
-        return result;
-    // One record per channel that will echo the change, so that every echo is recognised:
-    // an echo passed on as a new change would be applied again, and a home change, which is
-    // saved again on every channel each time, would go round the channels for ever.
-    for (guint32 i = 0; i < applied_channels && *selected.count < MAX_BUFFER_SIGNAL_SIZE; i++)
-        append_change(selected.buffer, selected.count, preset_id, applied_name, source_channel);
+    MirrorOutcome outcome{};
+    int result = selected.mirror(preset_id, name, source_channel, set_home, &outcome);
+    record_echoes_owed(preset_id, name, source_channel, &outcome);
     return result;
 }

@@ -6,6 +6,7 @@
 constexpr guint32 PRESET_CREATED = 1;
 constexpr guint32 PRESET_UPDATED = 2;
 constexpr guint32 PRESET_REMOVED = 3;
+constexpr guint32 CHANGE_KIND_COUNT = 3;
 
 // Drops invalid changes and echoes of our own, mirrors the rest and records what was applied.
 // Returns the mirror operation's result, 0 when nothing was dispatched.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config_mirror/change_filter.h"
+#include "core/lifecycle.h"
 #include "core/service_state.h"
 
 static const char SET_HOME[] = "SET_HOME";
@@ -58,6 +59,8 @@ void on_preset_configuration_changed(GDBusConnection *connection, const gchar *s
                                      gpointer user_data)
 {
     (void)connection, (void)sender_name, (void)interface_name, (void)signal_name, (void)user_data;
+    if (stop_requested())
+        return;
     ConfigurationChange change{};
     if (!decode_configuration_change(parameters, &change))
         return;

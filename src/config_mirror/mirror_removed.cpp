@@ -1,10 +1,11 @@
 #include "client/preset_calls.h"
 #include "client/preset_listing.h"
+#include "config_mirror/channel_edits.h"
 #include "config_mirror/mirror_operations.h"
 #include "core/service_state.h"
 
 int mirror_removed_preset(gint32 preset_id, const char *name, gint32 source_channel, int set_home,
-                          char **applied_name)
+                          MirrorOutcome *outcome)
 {
     (void)set_home;
     int result = 0;
@@ -14,10 +15,9 @@ int mirror_removed_preset(gint32 preset_id, const char *name, gint32 source_chan
         // The number decides which channels are asked; the preset goes by its name.
         result = call_without_result(service_state.coordinator_proxies[i], "RemovePresetName",
                                      g_variant_new("(sis)", PRESET_ROLE, 0, name));
-        if (result) {
-            count_applied_channel();
-            replace_applied_name(applied_name, name);
-        } else
+        if (result)
+            echoes_of_kind(outcome, PRESET_REMOVED).named++;
+        else
             g_log(nullptr, G_LOG_LEVEL_WARNING,
                   "%sFailed to remove preset (id %d,  name %s) on channel %u", LOG_PREFIX,
                   preset_id, name, static_cast<guint>(i + 1));

@@ -6,7 +6,7 @@
 // it has the signal's name there, and whether the update makes it home.
 enum class UpdateCase {
     MISSING,         // not found, not home: left alone
-    MISSING_HOME,    // not found, home: SetPresetName
+    MISSING_HOME,    // not found, home: saved by number, then renamed
     SAME_NAME_HOME,  // SetPresetName, position not compared
     SAME_NAME,       // UpdatePreset when moved
     OTHER_NAME,      // UpdatePreset when moved, else RenamePreset

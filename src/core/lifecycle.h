@@ -7,3 +7,10 @@ int run_service();
 
 // SIGTERM source: ends the main loop, or the process when no loop exists.
 gboolean on_sigterm(gpointer user_data);
+
+// Installs the SIGTERM source, and notes the signal at once on its arrival, so that the signal
+// handlers can tell before the source's turn comes.
+void watch_sigterm();
+
+// True once SIGTERM has arrived: the signals still queued are then left unhandled.
+bool stop_requested();

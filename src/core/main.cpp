@@ -1,6 +1,4 @@
-#include <csignal>
 #include <cstdlib>
-#include <glib-unix.h>
 
 #include "core/bus_setup.h"
 #include "core/lifecycle.h"
@@ -10,7 +8,7 @@
 int main()
 {
     ov_log_syslog();
-    g_unix_signal_add(SIGTERM, on_sigterm, nullptr);
+    watch_sigterm();
     int status = run_service();
     if (status != 0)
         g_log(nullptr, LOG_LEVEL_START_FAILURE,

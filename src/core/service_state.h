@@ -7,11 +7,17 @@ constexpr guint32 MAX_BUFFER_SIGNAL_SIZE = 32;
 // A record's name field: 95 bytes of name and the terminator.
 constexpr gsize RECORD_NAME_SIZE = 96;
 
-// One configuration change applied to the other channels, whose echo is expected.
+// One configuration change applied to the other channels, and the echoes of it still owed.
 struct ChangeRecord {
     gint32 preset_id;
     char name[RECORD_NAME_SIZE];
     gint32 channel;
+    // Echoes that carry the change's own name.
+    guint32 echoes_owed;
+    // Echoes of saves by number: under the default name "Pos<N>", or under saved_name where
+    // the platform keeps the name a preset already had.
+    guint32 saves_owed;
+    char saved_name[RECORD_NAME_SIZE];
 };
 
 // One mirrored recall, whose echo is expected.

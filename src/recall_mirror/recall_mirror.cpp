@@ -1,6 +1,7 @@
 #include "recall_mirror/recall_mirror.h"
 
 #include "client/preset_calls.h"
+#include "core/lifecycle.h"
 #include "core/service_state.h"
 #include "recall_mirror/recall_echo_buffer.h"
 #include "recall_mirror/recall_payloads.h"
@@ -44,6 +45,8 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
     (void)connection, (void)sender_name, (void)object_path, (void)interface_name, (void)signal_name,
         (void)user_data;
     ServiceState &s = service_state;
+    if (stop_requested())
+        return;
     PresetState signal = decode_preset_state(parameters);
     gint32 channel = signal.channel;
     gint32 preset = signal.preset;

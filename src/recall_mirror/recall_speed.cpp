@@ -1,5 +1,6 @@
 #include "recall_mirror/recall_speed.h"
 
+#include "core/lifecycle.h"
 #include "core/service_state.h"
 #include "recall_mirror/recall_payloads.h"
 
@@ -9,6 +10,8 @@ void on_preset_speed(GDBusConnection *connection, const gchar *sender_name,
 {
     (void)connection, (void)sender_name, (void)object_path, (void)interface_name, (void)signal_name,
         (void)user_data;
+    if (stop_requested())
+        return;
     PresetSpeed announced = decode_preset_speed(parameters);
     gint32 speed = announced.speed;
     if (announced.space != 0) {

@@ -163,4 +163,27 @@ TEST(Listing, EmptyListingHoldsNothing)
     EXPECT_FALSE(listing_find_entry(listing, 1, &entry));
 }
 
+TEST(Listing, NumbersRunToLastOnlyWithoutGapsRepeatsOrStrays)
+{
+    struct Row {
+        const char *label;
+        std::initializer_list<const char *> entries;
+        gint32 last;
+        bool runs;
+    };
+    const Row rows[] = {
+        {"empty listing, nothing below 1", {}, 0, true},
+        {"one to three in any order", {"presetposno2=B", "presetposno1=A", "presetposno3=C"}, 3, true},
+        {"a gap below", {"presetposno2=B", "presetposno3=C"}, 3, false},
+        {"a number above", {"presetposno1=A", "presetposno2=B", "presetposno7=G"}, 2, false},
+        {"a repeated number", {"presetposno1=A", "presetposno1=B"}, 2, false},
+        {"unreadable entries do not count", {"presetposno1=A", "PresetPosNo2=B"}, 2, false},
+        {"nothing runs to a negative number", {}, -1, false},
+    };
+    for (const Row &row : rows) {
+        g_autoptr(GVariant) listing = listing_of(row.entries);
+        EXPECT_EQ(listing_numbers_run_to(listing, row.last), row.runs) << row.label;
+    }
+}
+
 } // namespace

@@ -1,0 +1,83 @@
+#include "config_mirror/channel_edits.h"
+
+#include <cstring>
+
+#include "client/preset_calls.h"
+#include "core/service_state.h"
+
+EchoesOwed &echoes_of_kind(MirrorOutcome *outcome, guint32 kind)
+{
+    return outcome->echoes[kind - PRESET_CREATED];
+}
+
+char *default_preset_name(gint32 preset_id)
+{
+    return g_strdup_printf("Pos%d", preset_id);
+}
+
+static bool save_by_number(GDBusProxy *proxy, gint32 preset_id, int set_home, guint channel)
+{
+    if (call_set_preset_number(proxy, preset_id, set_home))
+        return true;
+    g_log(nullptr, G_LOG_LEVEL_WARNING,
+          "%sFailed to create preset (id %d set as Home: %s) on channel %u", LOG_PREFIX, preset_id,
+          set_home ? "true" : "false", channel);
+    return false;
+}
+
+bool save_new_by_number(GDBusProxy *proxy, gint32 preset_id, int set_home, guint channel,
+                        MirrorOutcome *outcome)
+{
+    if (!save_by_number(proxy, preset_id, set_home, channel))
+        return false;
+    echoes_of_kind(outcome, PRESET_CREATED).saved++;
+    return true;
+}
+
+bool save_again_by_number(GDBusProxy *proxy, gint32 preset_id, const char *former_name,
+                          guint channel, MirrorOutcome *outcome)
+{
+    if (!save_by_number(proxy, preset_id, 1, channel))
+        return false;
+    EchoesOwed &owed = echoes_of_kind(outcome, PRESET_UPDATED);
+    owed.saved++;
+    if (owed.saved_name[0] == '\0')
+        copy_record_name(owed.saved_name, former_name);
+    return true;
+}
+
+bool rename_on_channel(GDBusProxy *proxy, gint32 preset_id, const char *name, guint channel,
+                       MirrorOutcome *outcome)
+{
+    if (call_rename_preset(proxy, preset_id, name)) {
+        echoes_of_kind(outcome, PRESET_UPDATED).named++;
+        return true;
+    }
+    g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to rename preset (id %d, name %s) on channel %u",
+          LOG_PREFIX, preset_id, name, channel);
+    return false;
+}
+
+bool update_on_channel(GDBusProxy *proxy, gint32 preset_id, const char *name, guint channel,
+                       MirrorOutcome *outcome)
+{
+    if (call_without_result(proxy, "UpdatePreset",
+                            g_variant_new("(siis)", PRESET_ROLE, 0, preset_id, name))) {
+        echoes_of_kind(outcome, PRESET_UPDATED).named++;
+        return true;
+    }
+    g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to update preset (id %d, name %s) on channel %u",
+          LOG_PREFIX, preset_id, name, channel);
+    return false;
+}
+
+bool create_by_number(GDBusProxy *proxy, gint32 preset_id, const char *name, int set_home,
+                      guint channel, MirrorOutcome *outcome)
+{
+    if (!save_new_by_number(proxy, preset_id, set_home, channel, outcome))
+        return false;
+    g_autofree char *default_name = default_preset_name(preset_id);
+    if (strcmp(name, default_name) == 0)
+        return true;
+    return rename_on_channel(proxy, preset_id, name, channel, outcome);
+}
