@@ -13,8 +13,9 @@ static GVariant *query_presets(gint32 channel, gboolean with_positions)
 
 int preset_slot_on_channel(gint32 preset_id, gint32 channel, bool *numbers_run_below)
 {
+    // An unreadable listing tells nothing against the source's own count.
     if (numbers_run_below)
-        *numbers_run_below = false;
+        *numbers_run_below = true;
     g_autoptr(GVariant) listing = query_presets(channel, FALSE);
     if (!listing) {
         g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to query presets", LOG_PREFIX);

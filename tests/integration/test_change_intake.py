@@ -1,7 +1,7 @@
 '''Intake of configuration changes and the echo filter, seen from the bus.
 
 What the echo buffers hold cannot be seen from outside; a record is there
-exactly when a repeat of its change from the recorded channel makes no call.
+exactly when an echo of its change from another channel makes no call.
 '''
 
 import unittest
@@ -45,21 +45,23 @@ class ChangeIntakeTest(DaemonTestCase):
         camera = self.start(2)
         camera.serve_listing(2, ['presetposno5=Door', 'presetposno6=Gate'])
         succeed_without_effect(camera, 2, 'RemovePresetName')
+        mirrored_on_2 = [query(2), remove_preset(2, 'Door')]
         steps = [
             ('a removal on 1 is mirrored and recorded', 1, 5, 'Door',
-             [query(2), remove_preset(2, 'Door')]),
+             mirrored_on_2),
             ('a second one is recorded behind it', 1, 6, 'Gate',
              [query(2), remove_preset(2, 'Gate')]),
-            ('a repeat from the recorded channel is dropped', 1, 5, 'Door',
-             []),
-            ('and leaves the record in place', 1, 5, 'Door', []),
+            # we never call the source channel, so it cannot echo us
+            ('a repeat from the recorded channel is a change of its own', 1,
+             5, 'Door', mirrored_on_2),
             ('the second record is not compared', 2, 6, 'Gate', [query(1)]),
             ('the oldest number with another name is new', 2, 5, 'Gate',
              [query(1)]),
             ('the echo from another channel is dropped', 2, 5, 'Door', []),
-            ('and consumes the oldest record', 2, 5, 'Door', [query(1)]),
+            ('and was the only one owed', 2, 5, 'Door', [query(1)]),
             ('the second record is now compared', 2, 6, 'Gate', []),
-            ('and consumed in turn', 2, 6, 'Gate', [query(1)]),
+            ('the repeat left its own record', 2, 5, 'Door', []),
+            ('which is consumed in turn', 2, 5, 'Door', [query(1)]),
         ]
         for label, channel, number, name, calls in steps:
             journal = self.settled_journal(
@@ -91,16 +93,15 @@ class ChangeIntakeTest(DaemonTestCase):
         self.assertEqual(self.settled_journal(
             lambda: emit_change(camera, 1, 33, 'P33', REMOVED)), [])
         self.assertWarnings([FULL_BUFFER])
-        # not just the oldest record went: the repeat of the second one
-        # from channel 1 is a new change
+        # not just the oldest record went: the echo of the second removal
+        # is a new change
         self.assertEqual(self.settled_journal(
-            lambda: emit_change(camera, 1, 2, 'P2', REMOVED)),
-            [query(2), remove_preset(2, 'P2')])
+            lambda: emit_change(camera, 2, 2, 'P2', REMOVED)), [query(1)])
 
-        def repeat_others():
-            emit_change(camera, 1, 40, 'Pos40', CREATED)
-            emit_change(camera, 1, 50, 'Door', UPDATED)
-        self.assertEqual(self.settled_journal(repeat_others), [])
+        def echo_others():
+            emit_change(camera, 2, 40, 'Pos40', CREATED)
+            emit_change(camera, 2, 50, 'Door', UPDATED)
+        self.assertEqual(self.settled_journal(echo_others), [])
         self.assertWarnings([FULL_BUFFER])
 
     def test_set_home_is_set_by_any_true_entry_of_the_exact_key(self):
