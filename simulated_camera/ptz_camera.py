@@ -28,6 +28,12 @@ the channel reports (0: none).
 - SetPresetNumber(role, 0, n, home): preset n is saved again (kind 2) or
   created (kind 1), at the head position and under its default name
   "Pos<n>" either way (a rename gives it another).
+- Where cameras differ, the behaviour set with SetBehaviour decides:
+  "default" as above; "keeps-name": SetPresetNumber on an existing preset
+  keeps its name (a new one is still "Pos<n>"); "after-highest":
+  SetPresetName on a name the channel lacks creates it under the number
+  after the channel's highest (1 when it has none).  The user methods below
+  follow the same rules.
 - RenamePreset(role, 0, n, name): kind 2 with the new name; position kept.
 - UpdatePreset(role, 0, n, name): kind 2 with the new name at the head
   position.
@@ -70,6 +76,10 @@ Acting as a user (emitting as the real camera would; errors as above):
                                    PresetSpeed on channel's coordinator object
   EmitRaw(s path, s interface, s member, s signature, av args)
 Setting up without emitting anything:
+  SetBehaviour(s name)          "default", "keeps-name" or "after-highest"
+  Reset()                       no presets, homes or reported presets, head
+                                at (0, 0), empty journal, no faults, default
+                                behaviour
   SeedPreset(i channel, i number, s name, d pan, d tilt, b home)
   SetReportedPreset(i channel, i preset)
 Faults (count: -1 for every call, K for the next K calls, 0 to clear):
@@ -85,9 +95,10 @@ Observation:
                       without Properties, Introspectable, Peer, Mock and
                       control calls
   ClearJournal()
-  GetState() -> s     JSON {"head": [pan, tilt], "channels": {"N":
-                      {"reported": p, "home": h, "presets":
-                      [[number, name, pan, tilt], ...]}}}
+  GetJournalLength() -> u   the number of entries GetJournal would list
+  GetState() -> s     JSON {"head": [pan, tilt], "behaviour": name,
+                      "channels": {"N": {"reported": p, "home": h,
+                      "presets": [[number, name, pan, tilt], ...]}}}
 '''
 
 import json
@@ -113,6 +124,8 @@ CONTROL_IFACE = 'com.orvo.Sim.Control'
 ERROR_FAILED = 'com.orvo.PTZ.Error.Failed'
 ERROR_INVALID_ARGS = 'org.freedesktop.DBus.Error.InvalidArgs'
 ROLE = 'Operator'
+
+BEHAVIOURS = ('default', 'keeps-name', 'after-highest')
 
 KIND_CREATED = 1
 KIND_UPDATED = 2
@@ -206,6 +219,9 @@ class Channel:
             number += 1
         return number
 
+    def number_after_highest(self):
+        return max(self.presets, default=0) + 1
+
 
 class Camera:
     def __init__(self, connection, channel_count):
@@ -213,10 +229,26 @@ class Camera:
         self.channel_count = channel_count
         self.channels = {n: Channel(n) for n in range(1, channel_count + 1)}
         self.head = [0.0, 0.0]
+        self.behaviour = 'default'
         self.journal = []
         self.failures = {}       # (path, member) -> [count, error name]
         self.wrong_replies = {}  # (path, member) -> [count, signature, args]
         self.listings = {}       # channel -> crafted entries
+
+    def set_behaviour(self, name):
+        if name not in BEHAVIOURS:
+            raise fail(f'unknown behaviour {str(name)!r}', ERROR_INVALID_ARGS)
+        self.behaviour = str(name)
+
+    def reset(self):
+        for ch in self.channels.values():
+            ch.presets.clear()
+            ch.home = 0
+            ch.reported = 0
+        self.head = [0.0, 0.0]
+        self.behaviour = 'default'
+        self.journal.clear()
+        self.clear_faults()
 
     # --- model ---
 
@@ -252,14 +284,22 @@ class Camera:
 
     def set_preset_name(self, ch, name, home):
         self.check_name(name)
-        number = ch.number_of_name(name) or ch.lowest_unused_number()
+        number = ch.number_of_name(name)
+        if not number:
+            number = ch.number_after_highest() \
+                if self.behaviour == 'after-highest' \
+                else ch.lowest_unused_number()
         self.save(ch, number, name, home)
         return number
 
     def set_preset_number(self, ch, number, home):
-        # Saving by number, new or again, gives the preset its default name.
+        # Saving by number gives the preset its default name, unless this
+        # camera keeps the name of a preset saved again.
         self.check_number(number)
-        self.save(ch, number, f'Pos{number}', home)
+        name = f'Pos{number}'
+        if self.behaviour == 'keeps-name' and number in ch.presets:
+            name = ch.presets[number][0]
+        self.save(ch, number, name, home)
 
     def rename(self, ch, number, name):
         self.check_name(name)
@@ -334,6 +374,7 @@ class Camera:
     def state(self):
         return json.dumps({
             'head': self.head,
+            'behaviour': self.behaviour,
             'channels': {
                 str(n): {
                     'reported': ch.reported,
@@ -520,6 +561,8 @@ def control_methods(cam):
         'EmitRaw': ('ssssav', '', lambda _, *a: cam.emit(*a)),
         'SeedPreset': ('iisddb', '', user(seed)),
         'SetReportedPreset': ('ii', '', user(set_reported)),
+        'SetBehaviour': ('s', '', lambda _, name: cam.set_behaviour(name)),
+        'Reset': ('', '', lambda _: cam.reset()),
         'FailMethod': ('isis', '', lambda _, *a: cam.fail_method(*a)),
         'ReplyWrongType': ('issavi', '',
                            lambda _, *a: cam.reply_wrong_type(*a)),
@@ -529,6 +572,7 @@ def control_methods(cam):
                              cam.listings.pop(channel, None))),
         'ClearFaults': ('', '', lambda _: cam.clear_faults()),
         'GetJournal': ('', 's', lambda _: json.dumps(cam.journal)),
+        'GetJournalLength': ('', 'u', lambda _: len(cam.journal)),
         'ClearJournal': ('', '', clear_journal),
         'GetState': ('', 's', lambda _: cam.state()),
     }

@@ -154,6 +154,15 @@ def typed(signature, args):
     return msg.get_args_list()
 
 
+class CallBoundExceeded(Exception):
+    '''The daemon made more calls than a scenario allows.'''
+
+    def __init__(self, count, bound):
+        super().__init__(f'{count} calls made, at most {bound} allowed')
+        self.count = count
+        self.bound = bound
+
+
 class LogLine(NamedTuple):
     priority: int
     ident: str
@@ -325,6 +334,22 @@ class Camera:
 
     def clear_faults(self):
         self._call('ClearFaults')
+
+    def set_behaviour(self, name):
+        '''"default", "keeps-name" or "after-highest" (see the camera).'''
+        self._call('SetBehaviour', 's', name)
+
+    def behaviour(self):
+        return json.loads(str(self._call('GetState')))['behaviour']
+
+    def reset(self):
+        '''Back to a camera just started: no presets, no faults, default
+        behaviour, head at (0, 0), empty journal.'''
+        self._call('Reset')
+
+    def journal_length(self):
+        '''How many calls the journal holds, without fetching them.'''
+        return int(self._call('GetJournalLength'))
 
     def journal(self):
         '''Every call on the two services so far, in arrival order.'''
@@ -625,6 +650,28 @@ class Testbed:
                 return journal
             before = len(journal)
         raise TimeoutError(f'still calling after {max_rounds} probes')
+
+    def settle_counting(self, max_calls, channel=1, max_rounds=50):
+        '''Like settle, but counts the journal instead of fetching it and
+        gives up as soon as it holds more than max_calls calls, so that a
+        daemon that never settles fails fast.  Returns the count.'''
+        before = self.camera.journal_length()
+        for _ in range(max_rounds):
+            self.probe(channel)
+            count = self.camera.journal_length()
+            if count > max_calls:
+                raise CallBoundExceeded(count, max_calls)
+            if count == before:
+                return count
+            before = count
+        raise TimeoutError(f'still calling after {max_rounds} probes')
+
+    def forget_log(self):
+        '''Drops the log lines captured so far, so that a long run of
+        daemons on one testbed keeps its probes fast.'''
+        with self.sink.cond:
+            self.sink.lines.clear()
+        self.probes_sent.clear()
 
     # --- teardown ---
 
