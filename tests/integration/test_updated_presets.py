@@ -15,9 +15,9 @@ import collections
 import unittest
 
 from base import DaemonTestCase
-from change_signals import (ROLE, UPDATED, emit_change, get_presets,
-                            modifying, query, rename_preset, set_preset_name,
-                            set_preset_number, succeed_without_effect)
+from change_signals import (ROLE, UPDATED, emit_change, modifying, query,
+                            rename_preset, set_preset_name, set_preset_number,
+                            succeed_without_effect)
 from testbed import Preset, coordinator_path
 
 PRESET = 5
