@@ -1,0 +1,160 @@
+'''Changes that once went round the channels for ever, or lost a name: each
+settles with exactly the calls it needs, no buffer reset and every channel
+in step; and SIGTERM ends the service at once even while signals flood in.
+'''
+
+import os
+import signal
+import subprocess
+import time
+import unittest
+
+import dbus.lowlevel
+
+from base import DaemonTestCase
+from change_signals import CHANGE_SIGNAL, CHANGE_SIGNATURE, UPDATED
+from testbed import CHANNEL_SERVICE, channel_path, timeout
+
+
+def seeded(channels, presets):
+    '''Presets {number: name} on each of channels, at the head's position.'''
+    return [(channel, number, name) for channel in channels
+            for number, name in presets.items()]
+
+
+def walk_calls(channels, per_other_channel, first=1):
+    '''Calls of one walk: `first` on the source, then some per other one.'''
+    return first + (channels - 1) * per_other_channel
+
+
+class SettlingTest(DaemonTestCase):
+
+    def queued(self, action):
+        '''The signals of action reach the daemon before it handles one.'''
+        def run(camera):
+            os.kill(self.tb.daemon.pid, signal.SIGSTOP)
+            try:
+                action(camera)
+            finally:
+                os.kill(self.tb.daemon.pid, signal.SIGCONT)
+        return run
+
+    def settle_within(self, limit):
+        '''Settles, or fails as soon as more than limit calls were made.'''
+        before = -1
+        while True:
+            calls = len(self.camera.journal())
+            if calls > limit:
+                self.fail(f'still calling after {calls} calls')
+            if calls == before:
+                return calls
+            before = calls
+            self.tb.probe()
+
+    def in_step(self):
+        '''Per channel: (home, {number: name}).'''
+        return {n: (ch['home'], {number: preset.name for number, preset
+                                 in ch['presets'].items()})
+                for n, ch in self.camera.state()['channels'].items()}
+
+    def test_changes_settle_in_step_with_the_calls_they_need(self):
+        def make_home(*numbers):
+            return lambda camera: [camera.user_make_home(1, n)
+                                   for n in numbers]
+
+        def rename(*pairs):
+            return lambda camera: [camera.user_rename(1, n, name)
+                                   for n, name in pairs]
+
+        def create(*names):
+            return lambda camera: [camera.user_create_by_name(1, name)
+                                   for name in names]
+
+        abc = {1: 'A', 2: 'B', 3: 'C'}
+        everywhere = range(1, 41)
+        # label, behaviour, channels, seeded presets, action, queued,
+        # expected calls, expected (home, presets) per channel
+        rows = [
+            ('three presets made home, queued', 'default', 16,
+             seeded(everywhere, abc), make_home(1, 2, 3), True,
+             3 * walk_calls(16, 2), lambda n: (3, abc)),
+            ('three presets made home', 'default', 16,
+             seeded(everywhere, abc), make_home(1, 2, 3), False,
+             3 * walk_calls(16, 2), lambda n: (3, abc)),
+            # two by number and renamed, the third by name
+            ('three creations, queued', 'default', 16, [],
+             create('A', 'B', 'C'), True,
+             2 * walk_calls(16, 3) + walk_calls(16, 2), lambda n: (0, abc)),
+            ('three renames, queued', 'default', 16,
+             seeded(everywhere, abc), rename((1, 'X'), (2, 'Y'), (3, 'Z')),
+             True, 3 * walk_calls(16, 2),
+             lambda n: (0, {1: 'X', 2: 'Y', 3: 'Z'})),
+            ('five quick renames', 'default', 9, seeded(everywhere, {5: 'D'}),
+             rename(*[(5, f'R{k}') for k in range(1, 6)]), False,
+             5 * walk_calls(9, 2), lambda n: (0, {5: 'R5'})),
+            ('one home update on 34 channels', 'default', 34,
+             seeded(everywhere, {5: 'D'}), make_home(5), False,
+             walk_calls(34, 2), lambda n: (5, {5: 'D'})),
+            ('one creation on 40 channels', 'default', 40, [], create('D'),
+             False, walk_calls(40, 2), lambda n: (0, {1: 'D'})),
+            # channel 3 is given preset 5 by number: a save and a rename
+            ('made home where channel 3 lacks it', 'default', 4,
+             seeded((1, 2, 4), {5: 'Door'}), make_home(5), False,
+             walk_calls(4, 2) + 1, lambda n: (5, {5: 'Door'})),
+            ('made home twice where channel 3 holds another preset',
+             'default', 4,
+             seeded((1, 2, 4), {5: 'Door'}) + [(3, 1, 'Hall')],
+             make_home(5, 5), True, walk_calls(4, 2) + 1 + walk_calls(4, 2),
+             lambda n: (5, {1: 'Hall', 5: 'Door'} if n == 3
+                        else {5: 'Door'})),
+        ] + [
+            (f'made home where channel 3 calls it Door ({behaviour})',
+             behaviour, 4, seeded((1, 2, 4), {5: 'Gate'}) + [(3, 5, 'Door')],
+             make_home(5), False, walk_calls(4, 2) + 1,
+             lambda n: (5, {5: 'Gate'}))
+            for behaviour in ('default', 'keeps-name')
+        ]
+        for (label, behaviour, channels, presets, action, queued, calls,
+             expected) in rows:
+            with self.case(label):
+                camera = self.start(channels)
+                camera.set_behaviour(behaviour)
+                for channel, number, name in presets:
+                    if channel <= channels:
+                        camera.seed_preset(channel, number, name)
+                (self.queued(action) if queued else action)(camera)
+                self.assertEqual(self.settle_within(2 * calls), calls)
+                self.assertEqual(self.in_step(), {
+                    n: expected(n) for n in range(1, channels + 1)})
+                self.assertLogMessages([])
+                self.stop(0)
+
+    def test_sigterm_ends_the_service_at_once_under_a_flood(self):
+        camera = self.start(4)
+        for channel in range(1, 5):
+            camera.seed_preset(channel, 5, 'Door')
+        connection = self.tb.connection()
+        # renames that each take a walk over the other channels: far more
+        # than the service can handle before it is told to stop
+        for k in range(5000):
+            change = dbus.lowlevel.SignalMessage(
+                channel_path(1), CHANNEL_SERVICE, CHANGE_SIGNAL)
+            change.append(5, f'Name {k}', UPDATED, {'SET_HOME': False},
+                          dbus.Dictionary({}, signature='sv'),
+                          signature=CHANGE_SIGNATURE)
+            connection.send_message(change)
+        connection.flush()
+        self.tb.wait_for_call('RenamePreset')
+        sent = time.monotonic()
+        self.tb.daemon.send_signal(signal.SIGTERM)
+        try:
+            status = self.tb.daemon.wait(timeout(10))
+        except subprocess.TimeoutExpired:
+            self.fail('still running 10 s after SIGTERM')
+        self.assertLess(time.monotonic() - sent, timeout(1.0))
+        self.assertEqual(status, 0)
+        self.assertSanitizersQuiet()
+
+
+if __name__ == '__main__':
+    unittest.main()
