@@ -151,7 +151,9 @@ class SettlingTest(DaemonTestCase):
             status = self.tb.daemon.wait(timeout(10))
         except subprocess.TimeoutExpired:
             self.fail('still running 10 s after SIGTERM')
-        self.assertLess(time.monotonic() - sent, timeout(1.0))
+        # sanitizer builds run slower and check their heap at exit
+        limit = 3.0 if 'PTZ_PRESET_SYNC_BIN' in os.environ else 1.0
+        self.assertLess(time.monotonic() - sent, timeout(limit))
         self.assertEqual(status, 0)
         self.assertSanitizersQuiet()
 
