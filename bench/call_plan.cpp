@@ -88,14 +88,12 @@ MethodCounts service_echo_calls(MirrorKind kind, gint32 channels)
         // of their own channels that find every channel at the preset.
         count_of(counts, Method::GET_PTZ_PRESET_STATE) = (k - 2) * (k - 1);
         break;
-    case MirrorKind::CREATE_BY_NUMBER:
-        // One record per changed channel consumes every creation's echo; the renames echo as
-        // updates that no record matches, each looked up on every channel.
-        count_of(counts, Method::QUERY_PRESETS) = (k - 1) * k;
-        break;
     case MirrorKind::CREATE_BY_NAME:
+    case MirrorKind::CREATE_BY_NUMBER:
     case MirrorKind::UPDATE_MOVED:
     case MirrorKind::REMOVE:
+        // Every echo is owed by the change's records: a creation by number's saves by the
+        // created record, its renames by the updated one.
         break;
     }
     return counts;

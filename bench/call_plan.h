@@ -25,10 +25,11 @@ using MethodCounts = std::array<guint, METHOD_COUNT>;
 // The calls the design requires for one action on `source`, in the order they are made.
 std::vector<PlannedCall> required_calls(MirrorKind kind, gint32 channels, gint32 source);
 
-// The calls the service makes afterwards for the echoes of its own changes: it keeps one
-// record per recall and one per channel a configuration change was applied to, so with three
-// or more channels the later echoes of a recall, and the renames of a creation by number, are
-// handled as changes of their own channels and find every channel in step.
+// The calls the service makes afterwards for the echoes of its own changes. A configuration
+// change leaves one record per kind its calls echo in, owing every one of those echoes (a
+// creation by number owes its renames among the updates), so none of them costs a call. A
+// recall leaves one record, which its first echo takes: with three or more channels the later
+// echoes are handled as recalls of their own channels and find every channel at the preset.
 MethodCounts service_echo_calls(MirrorKind kind, gint32 channels);
 
 // The floor makes the same echo calls for recalls only, which the throughput test compares.

@@ -45,20 +45,11 @@ class DriverTest(unittest.TestCase):
                 run = self.ops(FLOOR, kind, "--floor-echoes")
                 self.assertEqual(run.returncode, 0, run.stderr)
 
-    def test_missing_or_extra_calls_fail_the_run(self):
-        cases = [
-            # Without the state queries the service makes for late recall echoes.
-            (f"{FLOOR} --required-only", "recall", [], "GetPtzPresetState 0 (expected 2)"),
-            # The service looks its rename echoes up; the floor does not.
-            (FLOOR, "create-by-number", [], "QueryPresets 0 (expected 6)"),
-            # The service makes them where the floor is expected to make none.
-            (SERVICE, "create-by-number", ["--floor-echoes"], "QueryPresets on channel"),
-        ]
-        for service, kind, extra, message in cases:
-            with self.subTest(service=service, kind=kind):
-                run = self.ops(service, kind, *extra)
-                self.assertEqual(run.returncode, 1)
-                self.assertIn(message, run.stderr)
+    def test_missing_calls_fail_the_run(self):
+        # Without the state queries the service makes for late recall echoes.
+        run = self.ops(f"{FLOOR} --required-only", "recall")
+        self.assertEqual(run.returncode, 1)
+        self.assertIn("GetPtzPresetState 0 (expected 2)", run.stderr)
 
 
 if __name__ == "__main__":
