@@ -362,14 +362,14 @@ class Report:
         if any(e for _, _, e in echo_rows):
             listed = ", ".join(f"{k} {c + e} calls for {c} required" for k, c, e in echo_rows)
             out.append(
-                f"- **Echoes cost calls after the action.** The service keeps one echo record "
-                f"per channel a configuration change was applied to, so every echo of a "
-                f"creation, update or removal is recognised and costs nothing. A recall keeps "
-                f"one record: with 3 or more channels its later echoes pass the filter as "
-                f"recalls of their own channels, and each asks every other channel for its "
-                f"state and finds it at the preset. The renames that follow a creation by "
-                f"number are not recorded, so each of their echoes is handled as an update and "
-                f"looked up on every channel. At {top} channels an action costs {listed}. These "
+                f"- **Echoes cost calls after the action.** A configuration change leaves one "
+                f"echo record per kind its calls echo in, owing every one of those echoes (a "
+                f"creation by number owes its renames in a record among the updates), so every "
+                f"echo of a creation, update or removal is recognised and costs nothing. A "
+                f"recall keeps one record, which its first echo takes: with 3 or more channels "
+                f"its later echoes pass the filter as recalls of their own channels, and each "
+                f"asks every other channel for its state and finds it at the preset. At {top} "
+                f"channels an action costs {listed}. These "
                 f"calls come after the last required call, so they do not lengthen the latency "
                 f"above, but they hold the main loop, and an action that arrives meanwhile "
                 f"waits for them.")
@@ -385,10 +385,10 @@ class Report:
                 f"- **Throughput.** {text}. What separates the service from the floor with the "
                 f"required calls only is "
                 f"the recall echoes above, which the recall echo filter of the design gives "
-                f"(one record per recall, matched against the oldest record only). Recording "
-                f"one recall record per channel sent to the preset, as the configuration "
-                f"changes now do, would remove them; that is a change to the design, not to "
-                f"how our code carries it out.")
+                f"(one record per recall, matched against the oldest record only). A recall "
+                f"record that owed one echo per channel sent to the preset, as a configuration "
+                f"change's record does, would remove them; that is a change to the design, not "
+                f"to how our code carries it out.")
         by = {(c["peer"], c["kind"], c["channels"]): c["costs"] for c in self.costs}
         for kind in ("recall", "update-moved"):
             for channels in sorted({c for (p, k, c) in by if k == kind and p == "service"}):
@@ -411,8 +411,8 @@ class Report:
         out.append(
             f"- **Idle memory.** At {idle['channels']} channels the service's private dirty "
             f"memory differs from the minimal client's by {signed_kib(diff)}. What it holds "
-            f"beyond the client is small: the three change echo buffers (32 records of 104 "
-            f"bytes each), the recall echo buffer and the per-channel tables, about 10 KiB in "
+            f"beyond the client is small: the three change echo buffers (32 records of 208 "
+            f"bytes each), the recall echo buffer and the per-channel tables, about 20 KiB in "
             f"all; proxies, subscriptions and the bus library's tables are the same in both, "
             f"and the rest is which pages the allocator happened to touch.")
         m = self.r["memory"]
