@@ -15,12 +15,21 @@ and so are the calls it costs:
   sending to the preset each one that is not there; its echo from the first
   other channel is dropped; the echo from each further channel passes as a
   new recall (one record per recall);
-- a creation by number is mirrored by counting the source's presets, then,
-  per other channel that does not list it, saving it by number and renaming
-  it; the creation echoes are dropped, each rename echo passes as an update
-  that finds every channel in step (the rename is not recorded);
+- a configuration change leaves one echo record per kind its calls echo in
+  (number, name, source channel), owing every one of those echoes: a
+  creation by number saves the preset by number and renames it on each
+  other channel that does not list it, and so owes the saves (echoed as
+  creations under "Pos<n>") in a record among the creations and the renames
+  in one among the updates; a record of another kind than the change's own
+  is kept only if that buffer has room;
+- a change from another channel than the oldest record's source, with its
+  number and a name it still owes, is an echo: one is taken off, and the
+  record goes once it owes nothing; anything else, a signal from the
+  record's own source included, is mirrored as a change;
+- an update is mirrored by looking the preset up on its source, then on
+  every other channel, and updating it where it moved;
 - a removal is mirrored by removing the preset, by name, from every other
-  channel that lists it; its echoes are dropped;
+  channel that lists it;
 - a buffer holds 32 records; a signal that finds its buffer full empties it
   and is itself dropped (a configuration change logs that).
 
@@ -37,6 +46,9 @@ RESET_MESSAGE = \
 # Capacity of every echo buffer.
 BUFFER_SIZE = 32
 
+# Change kinds of PresetConfigurationChanged2.
+CREATED, UPDATED, REMOVED = 1, 2, 3
+
 Call = Tuple[int, str, int, str]
 
 
@@ -46,6 +58,59 @@ class Burst(NamedTuple):
     logs: List[str]       # its log messages, in order (probes included)
     signals: int          # signals the commands emit
     actions: int          # user actions among them (recalls or changes)
+
+
+class Record:
+    '''One mirrored change in one kind's buffer, and the echoes it owes:
+    `named` under the change's name, `saved` of saves by number, under
+    "Pos<n>" (the stand-in names every preset saved by number so).'''
+
+    def __init__(self, number, name, source, named=0, saved=0):
+        self.number, self.name, self.source = number, name, source
+        self.named, self.saved = named, saved
+
+
+class ChangeRecords:
+    '''The three change echo buffers, kept as the rule keeps them.'''
+
+    def __init__(self):
+        self.buffers = {CREATED: [], UPDATED: [], REMOVED: []}
+
+    def full(self, kind):
+        return len(self.buffers[kind]) >= BUFFER_SIZE
+
+    def empty(self):
+        return not any(self.buffers.values())
+
+    def record(self, own_kind, owed):
+        '''owed: {kind: Record} for the kinds in which the walk's calls
+        echo.'''
+        for kind, record in owed.items():
+            if record.named + record.saved and \
+                    (kind == own_kind or not self.full(kind)):
+                self.buffers[kind].append(record)
+
+    def take_echo(self, kind, channel, number, name):
+        '''True when the change is an echo the oldest record still owes.'''
+        buffer = self.buffers[kind]
+        if not buffer:
+            return False
+        oldest = buffer[0]
+        if oldest.number != number or oldest.source == channel:
+            return False
+        if oldest.named and name == oldest.name:
+            oldest.named -= 1
+        elif oldest.saved and name == f'Pos{number}':
+            oldest.saved -= 1
+        else:
+            return False
+        if not oldest.named + oldest.saved:
+            buffer.pop(0)
+        return True
+
+
+# What a configuration change meets at the service's echo filter.
+RESET, ECHO, MIRRORED = 'reset', 'echo', 'mirrored'
 
 
 class BurstBuilder:
@@ -59,6 +124,19 @@ class BurstBuilder:
         self.signals = 0
         self.actions = 0
         self.next_space = first_space
+        self.records = ChangeRecords()
+
+    def change(self, kind, channel, number, name):
+        '''A configuration change reaching the filter: a full buffer is
+        emptied and the change dropped; an owed echo is taken off its
+        record; anything else is to be mirrored.'''
+        if self.records.full(kind):
+            self.records.buffers[kind].clear()
+            self.logs.append(RESET_MESSAGE)
+            return RESET
+        if self.records.take_echo(kind, channel, number, name):
+            return ECHO
+        return MIRRORED
 
     def signal(self, command, user_action=False):
         self.commands.append(command)
@@ -149,41 +227,59 @@ class ChangePattern:
     (so every creation renames).  The numbers start at 100,000: no channel
     ever lists that many presets (16, and at most those of one burst,
     however far ahead the stand-in reads), so a number is never its source's
-    preset count and creation always goes by number.
+    preset count and creation always goes by number.  The heads never move,
+    so every copy a creation saves is where its source's copy is.
 
-    A round of 50 changes: 11 creations and removals with every echo
-    delivered right after them, then a full-buffer block per kind with no
-    echoes delivered: ten changes applied to three channels (30 records),
-    two applied to one channel each (31, then exactly 32 records: creations
-    of presets two other channels list already, removals of presets only
-    one other channel lists), and one that finds the buffer full, logs,
-    empties it and is dropped.  The dropped creation leaves its preset
-    nowhere else, so the dropped removal would have had nothing to remove.
-    The two presets created on one channel are then removed with every
-    echo.
+    A round of 100 changes, which leaves every buffer empty:
+
+    - 14 creations and removals with every echo delivered right after them;
+      the first preset is listed beforehand on the first other channel, and
+      moved there in between (an update, with every echo);
+    - a full-buffer block with no echoes delivered: 32 creations, one record
+      each among the creations and one among the updates, whether applied
+      to three channels (30, made beforehand on no other channel) or to one
+      (2, listed beforehand on the two others but the first);
+    - a creation that finds the created buffer full, logs, empties it and is
+      dropped: its preset stays on its source alone;
+    - a creation with every echo delivered, whose record among the updates
+      finds no room: its first rename echo finds the updated buffer full,
+      logs and empties it; the other two pass as updates, looked up on every
+      channel and found in step;
+    - 32 removals with no echoes, one record each, whether applied to three
+      channels (the 30) or one (2 presets listed beforehand on their source
+      and the first other channel only); the first one signalled again by
+      its source right after it, which, coming from the record's source, is
+      mirrored (and finds no other channel listing the preset); the removal
+      of the dropped creation's preset finds the buffer full, logs, empties
+      it and is dropped;
+    - the removals, with every echo, of the 2 presets created on one channel
+      and of the one created with every echo.
     '''
 
-    ECHOED_PAIRS = 11
+    ECHOED_PAIRS = 14
     FIRST_NUMBER = 100000
-    FULL = 10
     SINGLE = 2
+    FULL = BUFFER_SIZE - SINGLE
     PRESETS = 16
+    MOVED_PAN = 50
 
     def __init__(self, channels):
         if channels != 4:
-            raise ValueError('the block arithmetic is that of 4 channels')
-        assert self.FULL * (channels - 1) + self.SINGLE == BUFFER_SIZE
+            raise ValueError('the round is laid out for 4 channels')
         self.channels = channels
         self.used = 0  # preset numbers so far, across bursts
 
     def burst(self, rounds, first_space):
         b = BurstBuilder(first_space)
         for _ in range(rounds):
-            for _ in range(self.ECHOED_PAIRS):
+            actions = b.actions
+            self._moved_on_another_channel(b, *self._next())
+            for _ in range(self.ECHOED_PAIRS - 1):
                 preset = self._next()
-                self._create(b, *preset, 'all')
-                self._remove(b, *preset, 'all')
+                self._create(b, *preset, echoes=True)
+                self._remove(b, *preset, echoes=True)
             self._block(b)
+            assert b.records.empty() and b.actions - actions == 100
             b.probe()
         return b.build()
 
@@ -192,6 +288,7 @@ class ChangePattern:
         listed_elsewhere = [self._next() for _ in range(self.SINGLE)]
         listed_once = [self._next() for _ in range(self.SINGLE)]
         dropped = self._next()
+        echoed = self._next()
         # Listed beforehand on all other channels but the first.
         for source, number, name in listed_elsewhere:
             for n in others(self.channels, source)[1:]:
@@ -201,19 +298,24 @@ class ChangePattern:
             for n in (source, others(self.channels, source)[0]):
                 b.quietly(f'preset {n} {number} 0 0 {name}')
         for preset in full:
-            self._create(b, *preset, 'none')
-        for preset in listed_elsewhere:
-            self._create(b, *preset, 'none', targets=1)
-        self._create(b, *dropped, 'none', targets=0)
-        b.logs.append(RESET_MESSAGE)
-        for preset in full:
-            self._remove(b, *preset, 'none')
-        for preset in listed_once:
-            self._remove(b, *preset, 'none', targets=1)
-        self._remove(b, *dropped, 'none', targets=0)
-        b.logs.append(RESET_MESSAGE)
-        for preset in listed_elsewhere:
-            self._remove(b, *preset, 'all')
+            self._create(b, *preset)
+        for source, number, name in listed_elsewhere:
+            self._create(b, source, number, name,
+                         lacking=others(self.channels, source)[:1])
+        assert b.records.full(CREATED) and b.records.full(UPDATED)
+        assert self._create(b, *dropped) == RESET
+        self._create(b, *echoed, echoes=True)
+        for index, preset in enumerate(full):
+            self._remove(b, *preset)
+            if index == 0:
+                self._remove(b, *preset, listing=[], again=True)
+        for source, number, name in listed_once:
+            self._remove(b, source, number, name,
+                         listing=others(self.channels, source)[:1])
+        assert b.records.full(REMOVED)
+        assert self._remove(b, *dropped) == RESET
+        for preset in listed_elsewhere + [echoed]:
+            self._remove(b, *preset, echoes=True)
 
     def _next(self):
         source = 1 + self.used % 2
@@ -221,37 +323,90 @@ class ChangePattern:
         self.used += 1
         return source, number, f'Load {number}'
 
-    def _create(self, b, source, number, name, echoes, targets=None):
-        '''echoes: 'all' delivered right after the change, or 'none';
-        targets: the first this many other channels lack the preset (all by
-        default; 0: the change finds its buffer full and is dropped).'''
+    def _echo(self, b, echo, kind, number, name):
+        '''An echo of our own call, as the camera sends it.  Only a rename
+        echo can miss its record here: it is then mirrored as an update of a
+        preset every channel holds under that name, where the walk saved it,
+        and costs only the look-ups.'''
+        b.signal(f'change {echo} {kind} {number} 0 {name}')
+        met = b.change(kind, echo, number, name)
+        if met == MIRRORED:
+            assert kind == UPDATED, 'only rename echoes may go unrecorded'
+            b.calls += [(n, 'QueryPresets', 0, '')
+                        for n in [echo] + others(self.channels, echo)]
+
+    def _create(self, b, source, number, name, echoes=False, lacking=None):
+        '''The user saves the preset on `source`; the other channels in
+        `lacking` do not list it (all by default).  echoes: every echo of
+        the service's calls delivered right after the change, else none.'''
         b.signal(f'create {source} {number} {name}', user_action=True)
-        if targets == 0:
-            return
+        met = b.change(CREATED, source, number, name)
+        if met != MIRRORED:
+            return met
         b.calls.append((source, 'GetPresets', 0, ''))
         channels = others(self.channels, source)
-        made = channels[:targets]
+        made = channels if lacking is None else lacking
         for n in channels:
             b.calls.append((n, 'QueryPresets', 0, ''))
             if n in made:
                 b.calls += [(n, 'SetPresetNumber', number, ''),
                             (n, 'RenamePreset', number, name)]
-        for echo in made if echoes == 'all' else []:
-            b.signal(f'change {echo} 1 {number} 0 Pos{number}')
-            b.signal(f'change {echo} 2 {number} 0 {name}')
-            b.calls += [(n, 'QueryPresets', 0, '')
-                        for n in [echo] + others(self.channels, echo)]
+        b.records.record(CREATED, {
+            CREATED: Record(number, name, source, saved=len(made)),
+            UPDATED: Record(number, name, source, named=len(made))})
+        for echo in made if echoes else []:
+            self._echo(b, echo, CREATED, number, f'Pos{number}')
+            self._echo(b, echo, UPDATED, number, name)
+        return met
 
-    def _remove(self, b, source, number, name, echoes, targets=None):
-        '''As _create: the first `targets` other channels list the preset.'''
-        b.signal(f'remove {source} {number}', user_action=True)
-        if targets == 0:
-            return
+    def _moved_on_another_channel(self, b, source, number, name):
+        '''A preset the first other channel lists beforehand at another
+        position, created on `source` with every echo, moved there (an
+        update, with every echo), then removed on `source` with every echo.
+
+        The source's copy is put where the first other channel's is, so the
+        update's walk finds it there unmoved, or already gone if the
+        stand-in took the removal first: either way it makes no call there,
+        and updates the two channels the creation saved it on.'''
+        mover, *rest = others(self.channels, source)
+        pan = self.MOVED_PAN
+        b.quietly(f'preset {mover} {number} {pan} 0 {name}')
+        self._create(b, source, number, name, echoes=True, lacking=rest)
+        b.quietly(f'preset {source} {number} {pan} 0 {name}')
+        b.signal(f'update {mover} {number} {pan} 0 {name}', user_action=True)
+        assert b.change(UPDATED, mover, number, name) == MIRRORED
+        b.calls.append((mover, 'QueryPresets', 0, ''))
+        for n in others(self.channels, mover):
+            b.calls.append((n, 'QueryPresets', 0, ''))
+            if n in rest:
+                b.calls.append((n, 'UpdatePreset', number, name))
+        b.records.record(UPDATED, {
+            UPDATED: Record(number, name, mover, named=len(rest))})
+        for echo in rest:
+            self._echo(b, echo, UPDATED, number, name)
+        self._remove(b, source, number, name, echoes=True)
+
+    def _remove(self, b, source, number, name, echoes=False, listing=None,
+                again=False):
+        '''As _create: the other channels in `listing` list the preset
+        (all by default).  again: the source signals a removal it already
+        signalled, and its list stays as it is.'''
+        if again:
+            b.signal(f'change {source} {REMOVED} {number} 0 {name}',
+                     user_action=True)
+        else:
+            b.signal(f'remove {source} {number}', user_action=True)
+        met = b.change(REMOVED, source, number, name)
+        if met != MIRRORED:
+            return met
         channels = others(self.channels, source)
-        removed = channels[:targets]
+        removed = channels if listing is None else listing
         for n in channels:
             b.calls.append((n, 'QueryPresets', 0, ''))
             if n in removed:
                 b.calls.append((n, 'RemovePresetName', 0, name))
-        for echo in removed if echoes == 'all' else []:
-            b.signal(f'change {echo} 3 {number} 0 {name}')
+        b.records.record(REMOVED, {
+            REMOVED: Record(number, name, source, named=len(removed))})
+        for echo in removed if echoes else []:
+            self._echo(b, echo, REMOVED, number, name)
+        return met

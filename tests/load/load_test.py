@@ -26,10 +26,10 @@ from load_patterns import ChangePattern, RecallPattern
 
 BURSTS = 3
 MEMORY_SLACK_KIB = 256
-# Rounds per burst: a recall round is 100 recalls, a change round 50 changes.
+# Rounds per burst: a recall round is 100 recalls, a change round 100 changes.
 SCALES = {
-    'full': {'recalls_4': 100, 'recalls_16': 10, 'changes_4': 200},
-    'short': {'recalls_4': 3, 'recalls_16': 1, 'changes_4': 6},
+    'full': {'recalls_4': 100, 'recalls_16': 10, 'changes_4': 100},
+    'short': {'recalls_4': 3, 'recalls_16': 1, 'changes_4': 3},
 }
 SETTINGS = {'scale': 'full'}
 FIGURES = {}
