@@ -40,6 +40,7 @@ BEHAVIOURS = ('default', 'keeps-name', 'after-highest')
 CHANNEL_WEIGHTS = {2: 22, 3: 18, 4: 14, 5: 8, 6: 6, 8: 6, 12: 5, 16: 4,
                    24: 3, 32: 3, 33: 3, 48: 3, 64: 2, 72: 3}
 BUFFER_SIZE = 32
+LISTING_NAME_BYTES = 95
 FAULT_METHODS = ('QueryPresets', 'GetPresets', 'SetPresetName',
                  'SetPresetNumber', 'RenamePreset', 'UpdatePreset',
                  'RemovePresetName', 'GetPtzPresetState', 'GotoPresetNumber')
@@ -321,8 +322,7 @@ class Generator:
         self.named += 1
         roll = self.rng.random()
         if roll < 0.05:
-            # longer than an echo record keeps; what tells it apart comes first
-            return f'{self.named} ' + 'loading bay, north side ' * 5
+            return longest_name(f'{self.named} Lüftung, loading bay')
         if roll < 0.12:
             return f'Tür {self.named}'
         return f'{self.rng.choice(WORDS)} {self.named}'
@@ -337,6 +337,12 @@ class Generator:
         if roll < 0.35 and current != f'Pos{number}':
             return f'Pos{number}'
         return self.fresh_name()
+
+
+def longest_name(start):
+    '''start padded to the 95 bytes a listing entry carries at most.'''
+    raw = (start + ', north side' * 10).encode()[:LISTING_NAME_BYTES]
+    return raw.decode(errors='ignore').rstrip(' ,')
 
 
 def generate(seed, channels=(), behaviours=()):
