@@ -46,29 +46,33 @@ bool save_again_by_number(GDBusProxy *proxy, gint32 preset_id, const char *forme
     return true;
 }
 
-bool rename_on_channel(GDBusProxy *proxy, gint32 preset_id, const char *name, guint channel,
-                       MirrorOutcome *outcome)
+// Counts the echo of a rename or update that succeeded, or logs the one that failed.
+static bool count_named_edit(bool done, const char *failure_format, gint32 preset_id,
+                             const char *name, guint channel, MirrorOutcome *outcome)
 {
-    if (call_rename_preset(proxy, preset_id, name)) {
+    if (done) {
         echoes_of_kind(outcome, PRESET_UPDATED).named++;
         return true;
     }
-    g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to rename preset (id %d, name %s) on channel %u",
-          LOG_PREFIX, preset_id, name, channel);
+    g_log(nullptr, G_LOG_LEVEL_WARNING, failure_format, LOG_PREFIX, preset_id, name, channel);
     return false;
+}
+
+bool rename_on_channel(GDBusProxy *proxy, gint32 preset_id, const char *name, guint channel,
+                       MirrorOutcome *outcome)
+{
+    return count_named_edit(call_rename_preset(proxy, preset_id, name),
+                            "%sFailed to rename preset (id %d, name %s) on channel %u", preset_id,
+                            name, channel, outcome);
 }
 
 bool update_on_channel(GDBusProxy *proxy, gint32 preset_id, const char *name, guint channel,
                        MirrorOutcome *outcome)
 {
-    if (call_without_result(proxy, "UpdatePreset",
-                            g_variant_new("(siis)", PRESET_ROLE, 0, preset_id, name))) {
-        echoes_of_kind(outcome, PRESET_UPDATED).named++;
-        return true;
-    }
-    g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to update preset (id %d, name %s) on channel %u",
-          LOG_PREFIX, preset_id, name, channel);
-    return false;
+    bool done = call_without_result(proxy, "UpdatePreset",
+                                    g_variant_new("(siis)", PRESET_ROLE, 0, preset_id, name));
+    return count_named_edit(done, "%sFailed to update preset (id %d, name %s) on channel %u",
+                            preset_id, name, channel, outcome);
 }
 
 bool create_by_number(GDBusProxy *proxy, gint32 preset_id, const char *name, int set_home,

@@ -33,8 +33,9 @@ void set_home_by_name(UpdateWalk &walk, GDBusProxy *proxy, guint channel)
 
 void update_or_rename(UpdateWalk &walk, GDBusProxy *proxy, guint channel, bool moved)
 {
-    walk.result = moved ? update_on_channel(proxy, walk.preset_id, walk.name, channel, walk.outcome)
-                        : rename_on_channel(proxy, walk.preset_id, walk.name, channel, walk.outcome);
+    walk.result = moved
+                      ? update_on_channel(proxy, walk.preset_id, walk.name, channel, walk.outcome)
+                      : rename_on_channel(proxy, walk.preset_id, walk.name, channel, walk.outcome);
 }
 
 // Saves the preset again by number as home, then gives it the name; false ends the walk.
@@ -66,8 +67,7 @@ bool update_channel(UpdateWalk &walk, int set_home, gint32 index)
         break;
     case UpdateCase::MISSING_HOME:
         // Saved by number, as a creation by number is, so that it keeps its number here.
-        walk.result =
-            create_by_number(proxy, walk.preset_id, walk.name, 1, channel, walk.outcome);
+        walk.result = create_by_number(proxy, walk.preset_id, walk.name, 1, channel, walk.outcome);
         break;
     case UpdateCase::SAME_NAME_HOME:
         set_home_by_name(walk, proxy, channel);

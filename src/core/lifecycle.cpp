@@ -57,7 +57,8 @@ static void note_sigterm(int signal_number, siginfo_t *info, void *context)
 void watch_sigterm()
 {
     g_unix_signal_add(SIGTERM, on_sigterm, nullptr);
-    struct sigaction noting {};
+    struct sigaction noting {
+    };
     noting.sa_sigaction = note_sigterm;
     noting.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&noting.sa_mask);

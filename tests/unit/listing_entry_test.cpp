@@ -173,7 +173,10 @@ TEST(Listing, NumbersRunToLastOnlyWithoutGapsRepeatsOrStrays)
     };
     const Row rows[] = {
         {"empty listing, nothing below 1", {}, 0, true},
-        {"one to three in any order", {"presetposno2=B", "presetposno1=A", "presetposno3=C"}, 3, true},
+        {"one to three in any order",
+         {"presetposno2=B", "presetposno1=A", "presetposno3=C"},
+         3,
+         true},
         {"a gap below", {"presetposno2=B", "presetposno3=C"}, 3, false},
         {"a number above", {"presetposno1=A", "presetposno2=B", "presetposno7=G"}, 2, false},
         {"a repeated number", {"presetposno1=A", "presetposno1=B"}, 2, false},
