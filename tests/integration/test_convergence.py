@@ -10,7 +10,7 @@ import unittest
 import convergence
 from testbed import Testbed
 
-SEEDS = range(1, 81)
+SEEDS = range(1, 161)
 MODEL_SEEDS = range(1, 201)
 
 
