@@ -41,7 +41,7 @@ static bool is_default_name(gint32 preset_id, const char *name)
 }
 
 EchoMatch match_oldest_change(const ChangeEchoBuffer *buffer, guint32 count, gint32 preset_id,
-                              const char *name, gint32 channel)
+                              const char *name, gint32 channel, int set_home)
 {
     if (count == 0)
         return EchoMatch::NONE;
@@ -50,8 +50,10 @@ EchoMatch match_oldest_change(const ChangeEchoBuffer *buffer, guint32 count, gin
         return EchoMatch::NONE;
     if (oldest.echoes_owed > 0 && same_record_name(oldest.name, name))
         return EchoMatch::NAMED;
+    // Where channels held the preset under several names, a platform that keeps names echoes
+    // each of them; our saves as home are then told by their flag.
     if (oldest.saves_owed > 0 &&
-        (is_default_name(preset_id, name) ||
+        (set_home || is_default_name(preset_id, name) ||
          (oldest.saved_name[0] != '\0' && same_record_name(oldest.saved_name, name))))
         return EchoMatch::SAVED;
     return EchoMatch::NONE;

@@ -24,9 +24,10 @@ enum class EchoMatch {
 };
 
 // Only the oldest record is compared, and never with a signal from its own source channel:
-// our walks leave that channel alone, so whatever it signals is the user's.
+// our walks leave that channel alone, so whatever it signals is the user's. A save by number
+// that made the preset home is recognised by that flag too, whatever name it kept.
 EchoMatch match_oldest_change(const ChangeEchoBuffer *buffer, guint32 count, gint32 preset_id,
-                              const char *name, gint32 channel);
+                              const char *name, gint32 channel, int set_home = 0);
 
 // Takes the matched echo off the oldest record, which goes once it is owed nothing more.
 void consume_oldest_change(ChangeEchoBuffer *buffer, guint32 *count, EchoMatch match);

@@ -59,8 +59,8 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
         clear_changes(selected.buffer, selected.count);
         return 0;
     }
-    EchoMatch match =
-        match_oldest_change(selected.buffer, *selected.count, preset_id, name, source_channel);
+    EchoMatch match = match_oldest_change(selected.buffer, *selected.count, preset_id, name,
+                                          source_channel, set_home);
     if (match != EchoMatch::NONE) {
         // Echoes of our own changes are dropped here.
         consume_oldest_change(selected.buffer, selected.count, match);
@@ -68,6 +68,7 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
     }
     MirrorOutcome outcome{};
     int result = selected.mirror(preset_id, name, source_channel, set_home, &outcome);
-    record_echoes_owed(preset_id, name, source_channel, &outcome);
+    const char *applied_name = outcome.applied_name[0] != '\0' ? outcome.applied_name : name;
+    record_echoes_owed(preset_id, applied_name, source_channel, &outcome);
     return result;
 }

@@ -10,7 +10,8 @@ EchoesOwed &echoes_of_kind(MirrorOutcome *outcome, guint32 kind)
     return outcome->echoes[kind - PRESET_CREATED];
 }
 
-char *default_preset_name(gint32 preset_id)
+// The text "Pos<N>" that a preset saved by number is named.
+static char *default_preset_name(gint32 preset_id)
 {
     return g_strdup_printf("Pos%d", preset_id);
 }

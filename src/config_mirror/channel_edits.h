@@ -26,6 +26,3 @@ bool update_on_channel(GDBusProxy *proxy, gint32 preset_id, const char *name, gu
 // Returns the outcome of the last call made, as a creation counts it.
 bool create_by_number(GDBusProxy *proxy, gint32 preset_id, const char *name, int set_home,
                       guint channel, MirrorOutcome *outcome);
-
-// The text "Pos<N>" that a preset saved by number is named.
-char *default_preset_name(gint32 preset_id);

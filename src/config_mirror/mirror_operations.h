@@ -10,6 +10,8 @@
 // number followed by a rename also echoes as an update.
 struct MirrorOutcome {
     EchoesOwed echoes[CHANGE_KIND_COUNT];
+    // The name the named echoes carry, when the walk applied another than the signal's.
+    char applied_name[RECORD_NAME_SIZE];
 };
 
 // The outcome's echoes of a kind from PRESET_CREATED to PRESET_REMOVED.

@@ -38,16 +38,15 @@ void update_or_rename(UpdateWalk &walk, GDBusProxy *proxy, guint channel, bool m
                       : rename_on_channel(proxy, walk.preset_id, walk.name, channel, walk.outcome);
 }
 
-// Saves the preset again by number as home, then gives it the name; false ends the walk.
+// Saves the preset again by number as home, then gives it the name; false ends the walk. The
+// rename follows even when the name is "Pos<N>": a platform may keep the name the preset had.
 bool set_home_by_number(UpdateWalk &walk, GDBusProxy *proxy, guint channel, const char *former_name,
                         bool moved)
 {
     walk.result = save_again_by_number(proxy, walk.preset_id, former_name, channel, walk.outcome);
     if (!walk.result)
         return false;
-    g_autofree char *default_name = default_preset_name(walk.preset_id);
-    if (moved || strcmp(walk.name, default_name) != 0)
-        update_or_rename(walk, proxy, channel, moved);
+    update_or_rename(walk, proxy, channel, moved);
     return true;
 }
 
@@ -96,6 +95,16 @@ int mirror_updated_preset(gint32 preset_id, const char *name, gint32 source_chan
     if (!lookup_preset_entry(preset_id, source_channel - 1, &source_name, &walk.source_pan,
                              &walk.source_tilt))
         return 0;
+    // When it shows it under another name, the preset has changed there since, and that change
+    // has a signal of its own: mirrored, a stale name would undo the later one (echoes whose
+    // records a full buffer lost came back this way, each starting more of them). Only the
+    // home is still to be made, under the name the source shows now.
+    if (strcmp(source_name, name) != 0) {
+        if (!set_home)
+            return 0;
+        walk.name = source_name;
+        copy_record_name(outcome->applied_name, source_name);
+    }
     for (gint32 i = 0; i < service_state.channel_count; i++) {
         if (i == source_channel - 1)
             continue;

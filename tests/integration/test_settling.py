@@ -89,9 +89,16 @@ class SettlingTest(DaemonTestCase):
              seeded(everywhere, abc), rename((1, 'X'), (2, 'Y'), (3, 'Z')),
              True, 3 * walk_calls(16, 2),
              lambda n: (0, {1: 'X', 2: 'Y', 3: 'Z'})),
+            # the first four are stale once channel 1 shows R5
             ('five quick renames', 'default', 9, seeded(everywhere, {5: 'D'}),
-             rename(*[(5, f'R{k}') for k in range(1, 6)]), False,
-             5 * walk_calls(9, 2), lambda n: (0, {5: 'R5'})),
+             rename(*[(5, f'R{k}') for k in range(1, 6)]), True,
+             4 + walk_calls(9, 2), lambda n: (0, {5: 'R5'})),
+            # the second is stale by the time it is handled: channel 1
+            # shows A again, and the third, A, is mirrored
+            ('renames A, B, A, queued', 'default', 4,
+             seeded(everywhere, {5: 'D'}),
+             rename((5, 'A'), (5, 'B'), (5, 'A')), True,
+             walk_calls(4, 2) + 1 + walk_calls(4, 1), lambda n: (0, {5: 'A'})),
             ('one home update on 34 channels', 'default', 34,
              seeded(everywhere, {5: 'D'}), make_home(5), False,
              walk_calls(34, 2), lambda n: (5, {5: 'D'})),
@@ -134,17 +141,17 @@ class SettlingTest(DaemonTestCase):
         for channel in range(1, 5):
             camera.seed_preset(channel, 5, 'Door')
         connection = self.tb.connection()
-        # renames that each take a walk over the other channels: far more
-        # than the service can handle before it is told to stop
-        for k in range(5000):
+        # home updates that each take a walk over the other channels: far
+        # more than the service can handle before it is told to stop
+        for _ in range(5000):
             change = dbus.lowlevel.SignalMessage(
                 channel_path(1), CHANNEL_SERVICE, CHANGE_SIGNAL)
-            change.append(5, f'Name {k}', UPDATED, {'SET_HOME': False},
+            change.append(5, 'Door', UPDATED, {'SET_HOME': True},
                           dbus.Dictionary({}, signature='sv'),
                           signature=CHANGE_SIGNATURE)
             connection.send_message(change)
         connection.flush()
-        self.tb.wait_for_call('RenamePreset')
+        self.tb.wait_for_call('SetPresetName')
         sent = time.monotonic()
         self.tb.daemon.send_signal(signal.SIGTERM)
         try:

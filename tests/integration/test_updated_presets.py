@@ -227,8 +227,10 @@ class DecisionTableTest(UpdateWalkTestCase):
             ('moved', 'Gate', 30, [save, update_preset(2, 'Gate')],
              [('Door', True), ('Pos5', False), ('Gate', True),
               ('Gate', False)]),
-            ('in place, named Pos5', 'Pos5', 10, [save],
-             [('Pos5', True), ('Pos5', False)]),
+            # renamed even so: a platform may keep the name Door
+            ('in place, named Pos5', 'Pos5', 10,
+             [save, rename_preset(2, PRESET, 'Pos5')],
+             [('Pos5', True), ('Pos5', True), ('Pos5', False)]),
             ('moved, named Pos5', 'Pos5', 30,
              [save, update_preset(2, 'Pos5')],
              [('Pos5', True), ('Pos5', True), ('Pos5', False)]),

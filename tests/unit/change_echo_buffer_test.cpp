@@ -32,9 +32,9 @@ struct ChangeBufferTest : ::testing::Test {
     }
 
     // Takes the echo off when it is one; returns what it matched.
-    EchoMatch echo(gint32 preset_id, const char *name, gint32 channel)
+    EchoMatch echo(gint32 preset_id, const char *name, gint32 channel, int set_home = 0)
     {
-        EchoMatch match = match_oldest_change(&buffer, count, preset_id, name, channel);
+        EchoMatch match = match_oldest_change(&buffer, count, preset_id, name, channel, set_home);
         consume_oldest_change(&buffer, &count, match);
         return match;
     }
@@ -42,29 +42,32 @@ struct ChangeBufferTest : ::testing::Test {
 
 TEST_F(ChangeBufferTest, RecordTakesExactlyTheEchoesItIsOwed)
 {
-    // Preset 5 renamed Gate from channel 1: saved by number on one channel that called it
-    // Door (default name, or Door where the platform keeps it), renamed on three.
-    append_change(&buffer, &count, 5, "Gate", 1, owed(3, 2, "Door"));
+    // Preset 5 made home as Gate from channel 1: saved by number as home on three channels
+    // (named Pos5 after, or still Door or Lamp where the platform keeps names), renamed on three.
+    append_change(&buffer, &count, 5, "Gate", 1, owed(3, 3, "Door"));
     struct Step {
         gint32 preset_id;
         const char *name;
         gint32 channel;
+        int set_home;
         EchoMatch expected;
     };
     const Step steps[] = {
-        {5, "Gate", 1, EchoMatch::NONE},  // the source channel never echoes us
-        {6, "Gate", 2, EchoMatch::NONE},  // another preset
-        {5, "gate", 2, EchoMatch::NONE},  // another name: the user's own change
-        {5, "Pos5", 2, EchoMatch::SAVED}, // a save under the default name
-        {5, "Gate", 2, EchoMatch::NAMED},
-        {5, "Door", 3, EchoMatch::SAVED}, // a save that kept the former name
-        {5, "Pos5", 3, EchoMatch::NONE},  // no save owed any more
-        {5, "Gate", 3, EchoMatch::NAMED},
-        {5, "Gate", 4, EchoMatch::NAMED}, // the last one owed: the record goes
-        {5, "Gate", 4, EchoMatch::NONE},
+        {5, "Gate", 1, 0, EchoMatch::NONE},  // the source channel never echoes us
+        {6, "Gate", 2, 0, EchoMatch::NONE},  // another preset
+        {5, "gate", 2, 0, EchoMatch::NONE},  // another name: the user's own change
+        {5, "Lamp", 2, 0, EchoMatch::NONE},  // neither a save's name nor made home
+        {5, "Pos5", 2, 0, EchoMatch::SAVED}, // a save under the default name
+        {5, "Gate", 2, 0, EchoMatch::NAMED},
+        {5, "Door", 3, 0, EchoMatch::SAVED}, // a save that kept the former name
+        {5, "Lamp", 4, 1, EchoMatch::SAVED}, // a save as home that kept another name
+        {5, "Pos5", 3, 1, EchoMatch::NONE},  // no save owed any more
+        {5, "Gate", 3, 0, EchoMatch::NAMED},
+        {5, "Gate", 4, 1, EchoMatch::NAMED}, // the last one owed: the record goes
+        {5, "Gate", 4, 0, EchoMatch::NONE},
     };
     for (const Step &step : steps)
-        EXPECT_EQ(echo(step.preset_id, step.name, step.channel), step.expected)
+        EXPECT_EQ(echo(step.preset_id, step.name, step.channel, step.set_home), step.expected)
             << step.preset_id << " " << step.name << " from " << step.channel;
     EXPECT_EQ(count, 0u);
     EXPECT_TRUE(slots_from_count_are_empty());
