@@ -33,7 +33,7 @@ static bool same_record_name(const char *kept, const char *name)
     return strlen(kept) == length && memcmp(kept, name, length) == 0;
 }
 
-static bool is_default_name(gint32 preset_id, const char *name)
+bool is_default_name(gint32 preset_id, const char *name)
 {
     char default_name[sizeof "Pos-2147483648"];
     snprintf(default_name, sizeof default_name, "Pos%d", preset_id);

@@ -40,5 +40,8 @@ void append_change(ChangeEchoBuffer *buffer, guint32 *count, gint32 preset_id, c
 
 void clear_changes(ChangeEchoBuffer *buffer, guint32 *count);
 
+// True when name is "Pos<N>", the name a preset saved by number bears.
+bool is_default_name(gint32 preset_id, const char *name);
+
 // Copies name into a record's name field, cut as the record keeps it.
 void copy_record_name(char (&field)[RECORD_NAME_SIZE], const char *name);

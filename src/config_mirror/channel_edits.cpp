@@ -1,19 +1,11 @@
 #include "config_mirror/channel_edits.h"
 
-#include <cstring>
-
 #include "client/preset_calls.h"
 #include "core/service_state.h"
 
 EchoesOwed &echoes_of_kind(MirrorOutcome *outcome, guint32 kind)
 {
     return outcome->echoes[kind - PRESET_CREATED];
-}
-
-// The text "Pos<N>" that a preset saved by number is named.
-static char *default_preset_name(gint32 preset_id)
-{
-    return g_strdup_printf("Pos%d", preset_id);
 }
 
 static bool save_by_number(GDBusProxy *proxy, gint32 preset_id, int set_home, guint channel)
@@ -26,8 +18,9 @@ static bool save_by_number(GDBusProxy *proxy, gint32 preset_id, int set_home, gu
     return false;
 }
 
-bool save_new_by_number(GDBusProxy *proxy, gint32 preset_id, int set_home, guint channel,
-                        MirrorOutcome *outcome)
+// SetPresetNumber on a channel that lacks the preset: it echoes as a creation.
+static bool save_new_by_number(GDBusProxy *proxy, gint32 preset_id, int set_home, guint channel,
+                               MirrorOutcome *outcome)
 {
     if (!save_by_number(proxy, preset_id, set_home, channel))
         return false;
@@ -81,8 +74,7 @@ bool create_by_number(GDBusProxy *proxy, gint32 preset_id, const char *name, int
 {
     if (!save_new_by_number(proxy, preset_id, set_home, channel, outcome))
         return false;
-    g_autofree char *default_name = default_preset_name(preset_id);
-    if (strcmp(name, default_name) == 0)
+    if (is_default_name(preset_id, name))
         return true;
     return rename_on_channel(proxy, preset_id, name, channel, outcome);
 }

@@ -7,10 +7,6 @@
 // Calls that change a preset on one other channel (1-based `channel`); each logs its own
 // failure and, on success, counts the echo that the channel will send.
 
-// SetPresetNumber on a channel that lacks the preset: it echoes as a creation.
-bool save_new_by_number(GDBusProxy *proxy, gint32 preset_id, int set_home, guint channel,
-                        MirrorOutcome *outcome);
-
 // SetPresetNumber on a channel that holds the preset under former_name: it echoes as an update,
 // under "Pos<N>" or, on a platform that keeps names, under former_name.
 bool save_again_by_number(GDBusProxy *proxy, gint32 preset_id, const char *former_name,

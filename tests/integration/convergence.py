@@ -20,7 +20,6 @@ Usage: convergence.py --seeds N --first S [--channels 2,4-8]
 import argparse
 import os
 import random
-import signal
 import subprocess
 import sys
 import time
@@ -502,16 +501,9 @@ class Rig:
     def burst(self, actions):
         '''The actions' signals all wait for the daemon before it handles
         the first.'''
-        pid = self.tb.daemon.pid
-        os.kill(pid, signal.SIGSTOP)
-        try:
-            stat = Path(f'/proc/{pid}/stat')
-            while stat.read_text().rsplit(')', 1)[1].split()[0] != 'T':
-                time.sleep(0.001)
+        with self.tb.daemon_paused():
             for action in actions:
                 take(self.camera, action, True)
-        finally:
-            os.kill(pid, signal.SIGCONT)
 
     def settle(self, bound, index):
         try:

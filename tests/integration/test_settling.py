@@ -32,24 +32,9 @@ class SettlingTest(DaemonTestCase):
     def queued(self, action):
         '''The signals of action reach the daemon before it handles one.'''
         def run(camera):
-            os.kill(self.tb.daemon.pid, signal.SIGSTOP)
-            try:
+            with self.tb.daemon_paused():
                 action(camera)
-            finally:
-                os.kill(self.tb.daemon.pid, signal.SIGCONT)
         return run
-
-    def settle_within(self, limit):
-        '''Settles, or fails as soon as more than limit calls were made.'''
-        before = -1
-        while True:
-            calls = len(self.camera.journal())
-            if calls > limit:
-                self.fail(f'still calling after {calls} calls')
-            if calls == before:
-                return calls
-            before = calls
-            self.tb.probe()
 
     def in_step(self):
         '''Per channel: (home, {number: name}).'''
@@ -130,7 +115,7 @@ class SettlingTest(DaemonTestCase):
                     if channel <= channels:
                         camera.seed_preset(channel, number, name)
                 (self.queued(action) if queued else action)(camera)
-                self.assertEqual(self.settle_within(2 * calls), calls)
+                self.assertEqual(self.tb.settle_counting(2 * calls), calls)
                 self.assertEqual(self.in_step(), {
                     n: expected(n) for n in range(1, channels + 1)})
                 self.assertLogMessages([])

@@ -14,6 +14,7 @@ writes is captured exactly.  Set PTZ_PRESET_SYNC_BIN to test another binary
 and PTZ_TEST_VALGRIND=1 to run it under valgrind.
 '''
 
+import contextlib
 import itertools
 import json
 import os
@@ -650,6 +651,20 @@ class Testbed:
                 return journal
             before = len(journal)
         raise TimeoutError(f'still calling after {max_rounds} probes')
+
+    @contextlib.contextmanager
+    def daemon_paused(self):
+        '''While the daemon is stopped, whatever is signalled waits for it:
+        it receives all of it before it handles the first.'''
+        pid = self.daemon.pid
+        os.kill(pid, signal.SIGSTOP)
+        try:
+            stat = Path(f'/proc/{pid}/stat')
+            while stat.read_text().rsplit(')', 1)[1].split()[0] != 'T':
+                time.sleep(0.001)
+            yield
+        finally:
+            os.kill(pid, signal.SIGCONT)
 
     def settle_counting(self, max_calls, channel=1, max_rounds=50):
         '''Like settle, but counts the journal instead of fetching it and
