@@ -6,6 +6,7 @@
 
 #include "config_mirror/change_filter.h"
 #include "core/lifecycle.h"
+#include "core/memory_return.h"
 #include "core/service_state.h"
 
 static const char SET_HOME[] = "SET_HOME";
@@ -59,6 +60,7 @@ void on_preset_configuration_changed(GDBusConnection *connection, const gchar *s
                                      gpointer user_data)
 {
     (void)connection, (void)sender_name, (void)interface_name, (void)signal_name, (void)user_data;
+    note_signal_taken();
     if (stop_requested())
         return;
     ConfigurationChange change{};

@@ -2,11 +2,13 @@
 
 #include "core/bus_setup.h"
 #include "core/lifecycle.h"
+#include "core/memory_return.h"
 #include "core/service_state.h"
 #include "ov_log.h"
 
 int main()
 {
+    limit_allocator_arenas();
     ov_log_syslog();
     watch_sigterm();
     int status = run_service();

@@ -2,6 +2,7 @@
 
 #include "client/preset_calls.h"
 #include "core/lifecycle.h"
+#include "core/memory_return.h"
 #include "core/service_state.h"
 #include "recall_mirror/recall_echo_buffer.h"
 #include "recall_mirror/recall_payloads.h"
@@ -45,6 +46,7 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
     (void)connection, (void)sender_name, (void)object_path, (void)interface_name, (void)signal_name,
         (void)user_data;
     ServiceState &s = service_state;
+    note_signal_taken();
     if (stop_requested())
         return;
     PresetState signal = decode_preset_state(parameters);

@@ -1,6 +1,7 @@
 #include "recall_mirror/recall_speed.h"
 
 #include "core/lifecycle.h"
+#include "core/memory_return.h"
 #include "core/service_state.h"
 #include "recall_mirror/recall_payloads.h"
 
@@ -10,6 +11,7 @@ void on_preset_speed(GDBusConnection *connection, const gchar *sender_name,
 {
     (void)connection, (void)sender_name, (void)object_path, (void)interface_name, (void)signal_name,
         (void)user_data;
+    note_signal_taken();
     if (stop_requested())
         return;
     PresetSpeed announced = decode_preset_speed(parameters);
