@@ -23,6 +23,16 @@ from testbed import REPO, STATS_IFACE, Testbed  # noqa: E402
 
 STAND_IN = Path(os.environ.get(
     'PTZ_STAND_IN_BIN', REPO / 'build-bench' / 'bench' / 'ptz-stand-in'))
+UNIT = REPO / 'packaging' / 'ptz-preset-sync.service.in'
+
+
+def unit_environment():
+    '''The variables the systemd unit gives the daemon, which its memory
+    after a burst depends on.'''
+    pairs = (line.partition('=')[2].partition('=')
+             for line in UNIT.read_text().splitlines()
+             if line.startswith('Environment='))
+    return {name: value for name, _, value in pairs}
 
 
 class StandInProcess:
@@ -124,6 +134,10 @@ class LoadBed(Testbed):
         super().__init__()
         self.stand_in = None
         self.daemon_name = None
+
+    def daemon_env(self, bus_address=None):
+        '''The daemon runs as its unit runs it.'''
+        return {**super().daemon_env(bus_address), **unit_environment()}
         self._mark = 0
 
     def start(self, channels=4, presets=16):
