@@ -1,7 +1,7 @@
 #!/bin/sh
 # Cross-builds for one ARM architecture into build-ARCH/, runs the unit tests and the
 # deployment tests with that build under qemu-user, and reports its stripped size and the
-# shared libraries it needs.  Usage: tools/arm.sh arm64|armhf
+# shared libraries it needs, which must be GLib's and libc only.  Usage: tools/arm.sh arm64|armhf
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -27,6 +27,11 @@ trap 'rm -f "$stripped"' EXIT
 "$triplet-strip" -o "$stripped" "$build/ptz-preset-sync"
 libraries=$("$triplet-readelf" -d "$stripped" |
     sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+# The service needs GLib and libc only: no C++ runtime.
+if [ "$libraries" != "libgio-2.0.so.0 libgobject-2.0.so.0 libglib-2.0.so.0 libc.so.6 " ]; then
+    echo "$arch: the daemon needs other libraries than GLib's and libc: $libraries" >&2
+    exit 1
+fi
 # aarch64 pads its segments to 64 KiB in the file; text + data + bss is what is loaded.
 loaded=$("$triplet-size" "$stripped" | awk 'NR == 2 { print $4 }')
 echo "$arch: stripped daemon $(stat -c %s "$stripped") bytes ($loaded loaded); needs $libraries"
