@@ -1,13 +1,13 @@
 #!/bin/sh
-# Deployment checks (Debian 12, as root): a staged install, the unit's verification and
-# exposure score, the unit run by systemd in a container, the bus policy and readiness
-# tests, and both ARM builds with their tests under qemu-user.
+# Deployment checks (Debian 12, as root): a staged install and its manual page, the unit's
+# verification and exposure score, the unit run by systemd in a container, the bus policy and
+# readiness tests, and both ARM builds with their tests under qemu-user.
 set -eu
 cd "$(dirname "$0")/.."
 
 tools/install-packages.sh meson ninja-build pkg-config g++ libglib2.0-dev libgtest-dev \
     dbus-daemon dbus python3-dbus python3-dbusmock util-linux mount systemd systemd-container \
-    qemu-user-static \
+    qemu-user-static groff-base man-db \
     g++-aarch64-linux-gnu libglib2.0-dev:arm64 libgtest-dev:arm64 libstdc++6:arm64 \
     g++-arm-linux-gnueabihf libglib2.0-dev:armhf libgtest-dev:armhf libstdc++6:armhf
 
@@ -21,7 +21,8 @@ expected="/lib/systemd/system/ptz-preset-sync.service
 /usr/lib/sysusers.d/ptz-preset-sync.conf
 /usr/sbin/ptz-preset-sync
 /usr/share/dbus-1/system.d/ptz-preset-sync.conf
-/usr/share/doc/ptz-preset-sync/examples/platform-services.conf"
+/usr/share/doc/ptz-preset-sync/examples/platform-services.conf
+/usr/share/man/man8/ptz-preset-sync.8"
 installed=$(cd "$stage" && find . -type f | sed 's/^\.//' | sort)
 if [ "$installed" != "$expected" ]; then
     printf 'staged install differs; it holds:\n%s\n' "$installed" >&2
@@ -31,7 +32,23 @@ mkdir "$stage/etc"
 systemd-sysusers --root="$stage"
 grep -q '^ptz-preset-sync:x:[0-9]*:[0-9]*:PTZ preset synchronisation:/:/usr/sbin/nologin$' \
     "$stage/etc/passwd"
-echo "staged: binary, unit, sysusers entry, bus policy, example drop-in; user created"
+echo "staged: binary, unit, sysusers entry, bus policy, example drop-in, manual page; user created"
+
+echo "== manual page"
+# Any warning fails: groff's own, and man's as it renders the page for an 80-column terminal.
+page=$stage/usr/share/man/man8/ptz-preset-sync.8
+warnings=$(groff -man -ww -z -t "$page" 2>&1 &&
+    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || status=$?
+if [ -n "$warnings" ] || [ "${status:-0}" != 0 ]; then
+    printf 'manual page: status %s, warnings:\n%s\n' "${status:-0}" "$warnings" >&2
+    exit 1
+fi
+found=$(MANPATH=$stage/usr/share/man man -w ptz-preset-sync)
+if [ "$found" != "$page" ]; then
+    printf 'man finds %s, not the staged page\n' "$found" >&2
+    exit 1
+fi
+echo "manual page: renders without warnings, found by man"
 
 echo "== systemd-analyze"
 # The unit's default dependencies are the platform's units, so they go beside it.
