@@ -8,7 +8,8 @@ extern "C" {
 
 /* Opens syslog under the program's name (LOG_PID, LOG_DAEMON) and sends every
  * g_log message there. Level value 256, the first user-defined level, is
- * logged at LOG_ERR. */
+ * logged at LOG_ERR; debug and info messages, at LOG_DEBUG and LOG_INFO, only
+ * when G_MESSAGES_DEBUG names their log domain or is "all". */
 void ov_log_syslog(void);
 
 /* Closes syslog and puts back the log handler that was in place before. */

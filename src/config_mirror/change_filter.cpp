@@ -1,8 +1,11 @@
 #include "config_mirror/change_filter.h"
 
+#include <cstdarg>
+
 #include "config_mirror/change_echo_buffer.h"
 #include "config_mirror/mirror_operations.h"
 #include "core/service_state.h"
+#include "core/trace.h"
 
 using MirrorOperation = int (*)(gint32, const char *, gint32, int, MirrorOutcome *);
 
@@ -46,29 +49,63 @@ static void record_echoes_owed(gint32 preset_id, const char *name, gint32 source
     }
 }
 
+// One trace line per change: what arrived, e.g. `created preset 3 "Gate" on channel 2`, then
+// the decision.
+static void G_GNUC_PRINTF(6, 7) trace_change(guint32 kind, gint32 preset_id, const char *name,
+                                             gint32 source_channel, int set_home,
+                                             const char *decision, ...)
+{
+    if (!trace_enabled())
+        return;
+    static const char *const verbs[] = {"created", "updated", "removed"};
+    char verb[sizeof "changed (kind 4294967295)"];
+    if (kind >= PRESET_CREATED && kind <= PRESET_REMOVED)
+        g_strlcpy(verb, verbs[kind - 1], sizeof verb);
+    else
+        g_snprintf(verb, sizeof verb, "changed (kind %u)", kind);
+    g_autofree char *subject = g_strdup_printf("%s preset %d \"%s\"%s on channel %d", verb,
+                                               preset_id, name, set_home ? " as home" : "",
+                                               source_channel);
+    va_list args;
+    va_start(args, decision);
+    trace_vline(subject, decision, args);
+    va_end(args);
+}
+
 int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
                                gint32 source_channel, int set_home)
 {
     ChangeKind selected;
     if (!select_kind(kind, &selected) || !selected.buffer || preset_id == 0 ||
-        source_channel <= 0 || source_channel > service_state.channel_count)
+        source_channel <= 0 || source_channel > service_state.channel_count) {
+        trace_change(kind, preset_id, name, source_channel, set_home, "ignored, invalid");
         return 0;
+    }
     if (*selected.count >= MAX_BUFFER_SIGNAL_SIZE) {
         g_log(nullptr, G_LOG_LEVEL_WARNING,
               "%sReceived configuration_changed signals exceed MAX_BUFFER_SIGNAL_SIZE", LOG_PREFIX);
         clear_changes(selected.buffer, selected.count);
+        trace_change(kind, preset_id, name, source_channel, set_home,
+                     "dropped, full buffer emptied");
         return 0;
     }
     EchoMatch match = match_oldest_change(selected.buffer, *selected.count, preset_id, name,
                                           source_channel, set_home);
     if (match != EchoMatch::NONE) {
-        // Echoes of our own changes are dropped here.
+        // Echoes of our own changes are dropped here; the match takes one owed echo off.
+        const ChangeRecord &oldest = selected.buffer->records[0];
+        guint32 still_owed = oldest.echoes_owed + oldest.saves_owed - 1;
         consume_oldest_change(selected.buffer, selected.count, match);
+        trace_change(kind, preset_id, name, source_channel, set_home,
+                     "echo of our own change, %u more owed", still_owed);
         return 0;
     }
+    WalkMeter meter = start_walk();
     MirrorOutcome outcome{};
     int result = selected.mirror(preset_id, name, source_channel, set_home, &outcome);
     const char *applied_name = outcome.applied_name[0] != '\0' ? outcome.applied_name : name;
     record_echoes_owed(preset_id, applied_name, source_channel, &outcome);
+    trace_change(kind, preset_id, name, source_channel, set_home, "mirrored, %s",
+                 walk_summary(meter).text);
     return result;
 }

@@ -8,6 +8,7 @@
 #include "core/lifecycle.h"
 #include "core/memory_return.h"
 #include "core/service_state.h"
+#include "core/trace.h"
 
 static const char SET_HOME[] = "SET_HOME";
 
@@ -63,11 +64,15 @@ void on_preset_configuration_changed(GDBusConnection *connection, const gchar *s
     note_signal_taken();
     if (stop_requested())
         return;
+    gint32 source_channel = read_source_channel(object_path, service_state.channel_count);
     ConfigurationChange change{};
-    if (!decode_configuration_change(parameters, &change))
+    if (!decode_configuration_change(parameters, &change)) {
+        if (trace_enabled())
+            trace_line("change of type %s on channel %d: ignored, wrong type",
+                       parameters ? g_variant_get_type_string(parameters) : "()", source_channel);
         return;
+    }
     g_autofree char *name = change.name;
     filter_and_dispatch_change(change.kind, static_cast<gint32>(change.preset_id), name,
-                               read_source_channel(object_path, service_state.channel_count),
-                               change.set_home);
+                               source_channel, change.set_home);
 }

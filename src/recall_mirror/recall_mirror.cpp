@@ -1,9 +1,12 @@
 #include "recall_mirror/recall_mirror.h"
 
+#include <cstdarg>
+
 #include "client/preset_calls.h"
 #include "core/lifecycle.h"
 #include "core/memory_return.h"
 #include "core/service_state.h"
+#include "core/trace.h"
 #include "recall_mirror/recall_echo_buffer.h"
 #include "recall_mirror/recall_payloads.h"
 
@@ -39,6 +42,29 @@ void mirror_recall(gint32 preset_number, gint32 source_channel)
     }
 }
 
+// One trace line per preset state: what arrived, e.g. `recall of preset 5 on channel 1`, then
+// the decision.
+static void G_GNUC_PRINTF(3, 4) trace_state(GVariant *parameters, const PresetState &signal,
+                                            const char *decision, ...)
+{
+    if (!trace_enabled())
+        return;
+    g_autofree char *subject = nullptr;
+    if (!carries_three_ints(parameters))
+        subject = g_strdup_printf("preset state of type %s",
+                                  parameters ? g_variant_get_type_string(parameters) : "()");
+    else if (signal.state == STATE_RECALLED)
+        subject = g_strdup_printf("recall of preset %d on channel %d", signal.preset,
+                                  signal.channel);
+    else
+        subject = g_strdup_printf("state %d of preset %d on channel %d", signal.state,
+                                  signal.preset, signal.channel);
+    va_list args;
+    va_start(args, decision);
+    trace_vline(subject, decision, args);
+    va_end(args);
+}
+
 void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
                          const gchar *object_path, const gchar *interface_name,
                          const gchar *signal_name, GVariant *parameters, gpointer user_data)
@@ -52,26 +78,38 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
     PresetState signal = decode_preset_state(parameters);
     gint32 channel = signal.channel;
     gint32 preset = signal.preset;
-    if (signal.state != STATE_RECALLED || !s.recall_echo_buffer)
+    if (signal.state != STATE_RECALLED || !s.recall_echo_buffer) {
+        if (trace_enabled())
+            trace_state(parameters, signal,
+                        carries_three_ints(parameters) ? "ignored, not a recall"
+                                                       : "ignored, wrong type");
         return;
+    }
     if (s.recall_echo_count >= MAX_BUFFER_SIGNAL_SIZE) {
         // A full buffer is emptied silently and this signal is lost.
         clear_recalls(s.recall_echo_buffer, &s.recall_echo_count);
+        trace_state(parameters, signal, "dropped, full buffer emptied");
         return;
     }
     switch (match_oldest_recall(s.recall_echo_buffer, s.recall_echo_count, preset, channel)) {
     case RecallMatch::SAME_CHANNEL:
+        trace_state(parameters, signal, "repeat, dropped");
         return;
     case RecallMatch::OTHER_CHANNEL:
         // Echoes of our own recalls are dropped here.
         remove_oldest_recall(s.recall_echo_buffer, &s.recall_echo_count);
+        trace_state(parameters, signal, "echo of our own recall");
         return;
     case RecallMatch::NONE:
         break;
     }
-    if (preset == 0 || channel < 1 || channel > s.channel_count)
+    if (preset == 0 || channel < 1 || channel > s.channel_count) {
+        trace_state(parameters, signal, "ignored, invalid");
         return;
+    }
+    WalkMeter meter = start_walk();
     mirror_recall(preset, channel);
     if (s.recall_echo_expected)
         append_recall(s.recall_echo_buffer, &s.recall_echo_count, preset, channel);
+    trace_state(parameters, signal, "mirrored, %s", walk_summary(meter).text);
 }

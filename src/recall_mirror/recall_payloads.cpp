@@ -1,6 +1,6 @@
 #include "recall_mirror/recall_payloads.h"
 
-static bool is_three_ints(GVariant *parameters)
+bool carries_three_ints(GVariant *parameters)
 {
     return parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(iii)"));
 }
@@ -8,7 +8,7 @@ static bool is_three_ints(GVariant *parameters)
 PresetState decode_preset_state(GVariant *parameters)
 {
     PresetState decoded{0, 0, 0};
-    if (is_three_ints(parameters))
+    if (carries_three_ints(parameters))
         g_variant_get(parameters, "(iii)", &decoded.channel, &decoded.preset, &decoded.state);
     return decoded;
 }
@@ -16,7 +16,7 @@ PresetState decode_preset_state(GVariant *parameters)
 PresetSpeed decode_preset_speed(GVariant *parameters)
 {
     PresetSpeed decoded{0, 0};
-    if (is_three_ints(parameters))
+    if (carries_three_ints(parameters))
         g_variant_get(parameters, "(iii)", nullptr, &decoded.speed, &decoded.space);
     return decoded;
 }

@@ -3,7 +3,23 @@
 #include "core/lifecycle.h"
 #include "core/memory_return.h"
 #include "core/service_state.h"
+#include "core/trace.h"
 #include "recall_mirror/recall_payloads.h"
+
+// One trace line per speed: what arrived and the speed every channel now uses.
+static void trace_speed(GVariant *parameters, const PresetSpeed &announced)
+{
+    if (!trace_enabled())
+        return;
+    if (!carries_three_ints(parameters))
+        trace_line("speed of type %s: wrong type, speed 0 for every channel",
+                   parameters ? g_variant_get_type_string(parameters) : "()");
+    else if (announced.space != 0)
+        trace_line("speed %d in space %d: unsupported space, speed 0 for every channel",
+                   announced.speed, announced.space);
+    else
+        trace_line("speed %d in space 0: set for every channel", announced.speed);
+}
 
 void on_preset_speed(GDBusConnection *connection, const gchar *sender_name,
                      const gchar *object_path, const gchar *interface_name,
@@ -23,4 +39,5 @@ void on_preset_speed(GDBusConnection *connection, const gchar *sender_name,
     }
     for (gint32 i = 0; i < service_state.channel_count; i++)
         service_state.preset_speeds[i] = speed;
+    trace_speed(parameters, announced);
 }

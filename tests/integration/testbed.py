@@ -480,12 +480,14 @@ class Testbed:
         env = self.child_env(bus_address)
         env['G_DEBUG'] = 'fatal-criticals'
         env.pop('NOTIFY_SOCKET', None)  # the runner's service manager, if any
+        env.pop('G_MESSAGES_DEBUG', None)  # no debug trace unless a test asks
         return env
 
-    def start_daemon(self, bus_address=None):
-        '''Starts the daemon and waits until SIGTERM reaches its handler.'''
+    def start_daemon(self, bus_address=None, extra_env=None):
+        '''Starts the daemon and waits until SIGTERM reaches its handler;
+        extra_env adds to or overrides its environment.'''
         command = self.daemon_command()
-        env = self.daemon_env(bus_address)
+        env = {**self.daemon_env(bus_address), **(extra_env or {})}
         namespace_dir = self.dir / 'namespace'
         namespace_dir.mkdir(exist_ok=True)
         with self._log_file('daemon') as out:
