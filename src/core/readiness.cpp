@@ -1,13 +1,14 @@
 #include "core/readiness.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-static const char READY_MESSAGE[] = "READY=1";
+#include "core/service_state.h"
 
 // Fills address from the variable's value; false for anything but an absolute or "@" name.
 static bool notify_address(const char *name, sockaddr_un *address, socklen_t *length)
@@ -35,11 +36,17 @@ bool notify_ready(GDBusConnection *connection)
         return false;
     // Ready means subscribed: the match rules must be on their way to the bus first.
     g_dbus_connection_flush_sync(connection, nullptr, nullptr);
+    // One datagram: readiness, and the status line the service manager shows.
+    char message[sizeof "READY=1\nSTATUS=Mirroring presets across -2147483648 channels"];
+    gint32 channels = service_state.channel_count;
+    int message_length = snprintf(message, sizeof message,
+                                  "READY=1\nSTATUS=Mirroring presets across %d channel%s",
+                                  channels, channels == 1 ? "" : "s");
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    ssize_t sent = sendto(fd, READY_MESSAGE, sizeof READY_MESSAGE - 1, MSG_NOSIGNAL,
+    ssize_t sent = sendto(fd, message, static_cast<size_t>(message_length), MSG_NOSIGNAL,
                           reinterpret_cast<const sockaddr *>(&address), length);
     close(fd);
-    return sent == static_cast<ssize_t>(sizeof READY_MESSAGE - 1);
+    return sent == message_length;
 }

@@ -8,24 +8,29 @@ through that command (an ARM build on this machine).'''
 import contextlib
 import json
 import os
+import platform
 import pwd
 import socket
 import subprocess
 import sys
 import unittest
 import uuid
+from pathlib import Path
 
 from base import DaemonTestCase
+from change_signals import REMOVED, emit_change, query
 from testbed import (CHANNEL_SERVICE, CONTROL_IFACE, CONTROL_PATH, COORDINATOR,
                      COORDINATOR_PATH, DAEMON_IDENT, LOG_DAEMON, LOG_ERR,
-                     PYTHON, REPO, START_FAILURE, Preset, Testbed,
-                     channel_path, coordinator_path,
-                     expected_subscriptions, subscription_rules, timeout)
+                     PYTHON, REPO, START_FAILURE, Preset,
+                     Testbed, channel_path, coordinator_path,
+                     subscription_rules, timeout, wait_until)
 
 POLICY = REPO / 'packaging' / 'ptz-preset-sync.conf'
 SYSUSERS = REPO / 'packaging' / 'ptz-preset-sync.sysusers'
 SERVICE_USER = 'ptz-preset-sync'
-READY = b'READY=1'
+READY = 'READY=1\nSTATUS=Mirroring presets across {} channels'
+# The sendto system call, where /proc/PID/wchan names no kernel function.
+SENDTO = {'x86_64': 44, 'aarch64': 206}.get(platform.machine())
 ACCESS_DENIED = 'org.freedesktop.DBus.Error.AccessDenied'
 PROPERTIES = 'org.freedesktop.DBus.Properties'
 CHANNEL_IFACE = 'com.orvo.Ptz1.Channel'
@@ -82,6 +87,39 @@ for destination, path, interface, member, signature, args \
         results.append(error.get_dbus_name())
 print(json.dumps(results))
 '''
+
+
+def fill_queue(sock, name):
+    '''Fills the receive queue of the datagram socket bound to name, so that
+    a sender blocks; returns the number of junk datagrams queued.'''
+    address = '\0' + name[1:] if name.startswith('@') else name
+    queued = 0
+    while True:
+        # a fresh sender that cannot send a single datagram: the queue is full
+        with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as sender:
+            sender.setblocking(False)
+            sent = 0
+            try:
+                while sent < 10000:
+                    sender.sendto(b'junk', address)
+                    sent += 1
+            except BlockingIOError:
+                pass
+        queued += sent
+        if sent == 0:
+            return queued
+
+
+def blocked_sending(pid):
+    '''Whether the process's main thread waits for room in a datagram
+    socket's queue.'''
+    proc = Path(f'/proc/{pid}')
+    try:
+        if (proc / 'wchan').read_text() == 'unix_wait_for_peer':
+            return True
+        return int((proc / 'syscall').read_text().split()[0]) == SENDTO
+    except (OSError, ValueError):
+        return False
 
 
 def ensure_service_user():
@@ -215,7 +253,7 @@ class BusPolicyTest(DeploymentTestCase):
                 self.tb.notify_socket = name
                 camera = self.tb.start(2)
                 ready.settimeout(timeout(10))
-                self.assertEqual(ready.recv(256), READY)
+                self.assertEqual(ready.recv(256), READY.format(2).encode())
                 camera.clear_journal()
 
                 door = camera.user_create_by_name(1, 'Door')
@@ -339,17 +377,36 @@ class ReadinessTest(DeploymentTestCase):
         for abstract in (False, True):
             with self.deployed('abstract' if abstract else 'path'):
                 with self.notify_listener(abstract) as (name, ready):
-                    self.tb.notify_socket = name
-                    self.tb.start_bus()
-                    self.tb.start_camera(3)
-                    self.tb.start_daemon()
-                    ready.settimeout(timeout(10))
-                    self.assertEqual(ready.recv(256), READY)
-                    present = subscription_rules(self.tb.daemon_match_rules())
-                    for rule in expected_subscriptions(3):
-                        self.assertIn(rule, present)
-                    self.assertNoDatagram(ready)
-                    self.assertEqual(self.stop(0), [])
+                    self.assertReadyAfterSubscribing(name, ready)
+
+    def assertReadyAfterSubscribing(self, name, ready):
+        '''With the notify socket's queue full, the service blocks sending
+        its notice. A change signalled meanwhile reaches it only through its
+        own subscription: channel 3's PresetConfigurationChanged2, which
+        comes with the bus name as interface, not the interface of the proxies
+        (a proxy's match rule would let a coordinator signal in unsubscribed).
+        The bus handles a connection's AddMatch calls in order, so every
+        subscription made before that one is in place too.'''
+        self.tb.notify_socket = name
+        self.tb.start_bus()
+        camera = self.tb.start_camera(3)
+        junk = fill_queue(ready, name)
+        self.tb.start_daemon()
+        wait_until(lambda: blocked_sending(self.tb.daemon.pid), 10,
+                   'the daemon to wait sending its notice')
+        camera.clear_journal()
+        emit_change(camera, 3, 9, 'Probe', REMOVED)
+        ready.settimeout(timeout(10))
+        for _ in range(junk):
+            self.assertEqual(ready.recv(256), b'junk')
+        self.assertEqual(ready.recv(256), READY.format(3).encode())
+        self.assertNoDatagram(ready)
+        # the removal, lost unless subscribed, looks for preset 9 elsewhere
+        self.tb.settle(3)
+        self.assertEqual([(e.path, e.member, e.args) for e in camera.journal()],
+                         [query(1), query(2)])
+        self.stop(0)
+        self.assertEqual(self.tb.log_messages(), [])
 
     def test_no_readiness_after_failed_setup(self):
         with self.deployed():
