@@ -159,3 +159,72 @@ CameraSignal prepare_repetition(CameraModel &camera, MirrorKind kind, gint32 sou
     }
     return {};
 }
+
+static const guint BURST_BUFFER_SIZE = 32;
+static const gint32 BURST_FIRST_NUMBER = 100000;
+
+static void burst_recall(BurstPattern &p, Burst &burst)
+{
+    gint32 source = 1 + static_cast<gint32>(p.index % 2);
+    gint32 preset = 2 + static_cast<gint32>(p.index % static_cast<guint>(BURST_PRESETS - 1));
+    burst.signals.push_back({SignalKind::PRESET_STATE, source, 1, preset, "", false});
+    if (p.recall_records >= BURST_BUFFER_SIZE) {
+        p.recall_records = 0;
+        return;
+    }
+    // No channel is at the preset: each was last sent to one of the last few.
+    add_per_other_channel(burst.calls, p.channels, source,
+                          {Method::GET_PTZ_PRESET_STATE, Method::GOTO_PRESET_NUMBER});
+    p.recall_records++;
+}
+
+static void burst_change(BurstPattern &p, Burst &burst)
+{
+    guint pair = p.index / 2;
+    gint32 source = 1 + static_cast<gint32>(pair % 2);
+    gint32 number = BURST_FIRST_NUMBER + static_cast<gint32>(pair);
+    g_autofree char *name = g_strdup_printf("Burst %d", number);
+    if (p.index % 2 == 0) {
+        burst.signals.push_back(change_signal(source, CHANGE_CREATED, number, name));
+        p.created_mirrored = p.created_records < BURST_BUFFER_SIZE;
+        if (!p.created_mirrored) {
+            p.created_records = 0;
+            return;
+        }
+        burst.calls.push_back({Method::GET_PRESETS, source});
+        add_per_other_channel(
+            burst.calls, p.channels, source,
+            {Method::QUERY_PRESETS, Method::SET_PRESET_NUMBER, Method::RENAME_PRESET});
+        p.created_records++;
+        return;
+    }
+    burst.signals.push_back(change_signal(source, CHANGE_REMOVED, number, name));
+    if (p.removed_records >= BURST_BUFFER_SIZE) {
+        p.removed_records = 0;
+        return;
+    }
+    // Asked everywhere; removed where the creation put it, which leaves a record.
+    add_per_other_channel(
+        burst.calls, p.channels, source,
+        p.created_mirrored
+            ? std::initializer_list<Method>{Method::QUERY_PRESETS, Method::REMOVE_PRESET_NAME}
+            : std::initializer_list<Method>{Method::QUERY_PRESETS});
+    if (p.created_mirrored)
+        p.removed_records++;
+}
+
+Burst next_burst(BurstPattern &pattern, guint signals)
+{
+    Burst burst;
+    bool last_seen = false;
+    while (burst.signals.size() < signals || !last_seen) {
+        gsize calls = burst.calls.size();
+        if (pattern.recalls)
+            burst_recall(pattern, burst);
+        else
+            burst_change(pattern, burst);
+        pattern.index++;
+        last_seen = burst.calls.size() > calls;
+    }
+    return burst;
+}

@@ -40,3 +40,35 @@ guint total_of(const MethodCounts &counts);
 // Resets the camera to the state before repetition `rep`, performs the user's action on
 // `source` and returns the signal that the action makes the camera emit.
 CameraSignal prepare_repetition(CameraModel &camera, MirrorKind kind, gint32 source, guint rep);
+
+// A burst: signals queued with no round trip between them, and the calls the design requires
+// for them, in order. The camera is driven with its echoes routed nowhere, so it changes only
+// through the service's calls and what each signal finds is fixed by the pattern alone.
+struct Burst {
+    std::vector<CameraSignal> signals;
+    std::vector<PlannedCall> calls;
+};
+
+// Presets every channel lists for bursts of recalls: more than a full echo buffer apart, so a
+// recall never meets the record of an earlier one of the same preset.
+constexpr gint32 BURST_PRESETS = 40;
+
+// A run of bursts against one service: where each burst starts and what the service's echo
+// buffers hold. Recalls go from channels 1 and 2 by turns, each of another preset (no record's
+// echo ever comes, so the 33rd recall finds the buffer full: it is emptied and that recall
+// dropped). Changes are creations (by number: the number is never a channel's preset count)
+// each followed by the removal of the same preset, from channels 1 and 2 by turns; the 33rd
+// creation and its removal find their buffers full and are dropped.
+struct BurstPattern {
+    bool recalls = true;
+    gint32 channels = 2;
+    guint index = 0; // signals so far, across bursts
+    guint recall_records = 0;
+    guint created_records = 0;
+    guint removed_records = 0;
+    bool created_mirrored = false; // whether the creation of the pending removal was mirrored
+};
+
+// The next `signals` signals of the pattern, or a few more, so that the last one has calls
+// whose arrival shows that the whole burst was handled.
+Burst next_burst(BurstPattern &pattern, guint signals);

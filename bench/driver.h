@@ -43,6 +43,7 @@ struct Driver {
     std::string probed;   // a peer whose readiness is being probed
     guint probe_calls = 0;
     guint stray_calls = 0; // calls outside any repetition
+    guint burst_strays = 0;
     std::string last_stray;
     std::vector<std::string> failures;
     guint timeout_ms = 5000; // the longest wait for one repetition
@@ -87,6 +88,27 @@ void stop_peer(Peer &peer);
 gint64 run_repetition(const std::string &sender, const char *destination, MirrorKind kind,
                       gint32 source, guint rep, const MethodCounts &echo_expected);
 
+// Emits every signal of the burst to all, with no round trip between them, waits until
+// `sender` has made every call the burst requires, in order, then calls handled() at once,
+// waits settle_ms and fails on any call beyond them. Returns the time from the first
+// emission to the last required call, or -1 after recording a failure.
+template <typename Handled>
+gint64 run_burst(const std::string &sender, const Burst &burst, const char *what, guint settle_ms,
+                 Handled handled);
+gint64 begin_burst(const std::string &sender, const Burst &burst, const char *what);
+bool end_burst(const char *what, guint settle_ms);
+
+template <typename Handled>
+gint64 run_burst(const std::string &sender, const Burst &burst, const char *what, guint settle_ms,
+                 Handled handled)
+{
+    gint64 ns = begin_burst(sender, burst, what);
+    if (ns < 0)
+        return -1;
+    handled();
+    return end_burst(what, settle_ms) ? ns : -1;
+}
+
 void record_failure(const std::string &text);
 
 // Waits a moment and fails when any call came outside a repetition since the camera opened.
@@ -119,9 +141,17 @@ struct Settings {
     guint throughput_slices = 10;
     std::vector<gint32> memory_channels{4, 16};
     gint32 growth_channels = 4;
-    guint growth_signals = 1000000;
+    guint growth_checkpoint = 1000000; // the growth goal's span, from the warmed-up point
+    guint growth_signals = 10000000;
+    guint growth_sample_every = 50000;
+    guint growth_without_cache_signals = 1000000; // 0: that run is left out
     guint warm_signals = 10000;
-    guint burst_signals = 20000;
+    guint burst_signals = 20000; // noise after the growth rounds
+    std::vector<gint32> burst_channels{4, 16};
+    guint bursts = 3;          // of each kind
+    guint burst_size = 10000;  // signals per burst
+    guint idle_pause_ms = 500; // after a burst, for the low-priority trim to have run
+    std::string burst_compare_env = "G_SLICE=always-malloc"; // "": no comparison
     gint32 startup_channels = 16;
     guint startup_runs = 30;
     std::vector<std::string> service; // command lines
@@ -134,3 +164,8 @@ bool run_latency(const Settings &settings, GString *json);
 bool run_throughput(const Settings &settings, GString *json);
 bool run_memory(const Settings &settings, GString *json);
 bool run_startup(const Settings &settings, GString *json);
+bool run_bursts(const Settings &settings, GString *json);
+
+// Appends "label": {private_dirty_kib, ...}.
+void append_figures(GString *json, const char *label, const MemoryFigures &m);
+bool measure(const Peer &peer, MemoryFigures *figures);

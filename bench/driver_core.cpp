@@ -234,6 +234,54 @@ gint64 run_repetition(const std::string &sender, const char *destination, Mirror
     return r.last_required_ns - start;
 }
 
+gint64 begin_burst(const std::string &sender, const Burst &burst, const char *what)
+{
+    Driver &d = driver;
+    Repetition &r = d.rep;
+    r = Repetition{};
+    r.sender = sender;
+    r.plan = burst.calls;
+    r.total_expected = static_cast<guint>(r.plan.size());
+    r.active = true;
+    d.burst_strays = d.stray_calls;
+    gint64 start = monotonic_ns();
+    for (const CameraSignal &signal : burst.signals)
+        stand_in_emit(d.stand_in, nullptr, signal);
+    // However long the burst takes, it fails only when no call comes for timeout_ms.
+    auto done = [&] { return r.calls_seen >= r.total_expected || !r.mismatch.empty(); };
+    guint seen = G_MAXUINT;
+    while (!done() && seen != r.calls_seen) {
+        seen = r.calls_seen;
+        wait_until([&] { return done() || r.calls_seen != seen; }, d.timeout_ms);
+    }
+    if (r.mismatch.empty() && r.calls_seen < r.total_expected)
+        r.mismatch = std::to_string(r.calls_seen) + " calls arrived, expected " +
+                     std::to_string(r.total_expected);
+    if (!r.mismatch.empty()) {
+        r.active = false;
+        record_failure(std::string(what) + ": " + r.mismatch);
+        return -1;
+    }
+    return r.last_required_ns - start;
+}
+
+bool end_burst(const char *what, guint settle_ms)
+{
+    Driver &d = driver;
+    Repetition &r = d.rep;
+    pause_ms(settle_ms);
+    r.active = false;
+    if (r.mismatch.empty() && r.calls_seen != r.total_expected)
+        r.mismatch = std::to_string(r.calls_seen - r.total_expected) +
+                     " calls came after the last one required:" + echo_difference(r);
+    else if (r.mismatch.empty() && d.stray_calls != d.burst_strays)
+        r.mismatch = "an unexpected call arrived: " + d.last_stray;
+    if (r.mismatch.empty())
+        return true;
+    record_failure(std::string(what) + ": " + r.mismatch);
+    return false;
+}
+
 double percentile(const std::vector<double> &sorted, double fraction)
 {
     if (sorted.empty())

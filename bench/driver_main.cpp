@@ -16,13 +16,16 @@ namespace
 struct Options {
     Settings settings;
     std::string out;
-    std::string stages = "latency,throughput,memory,startup";
+    std::string stages = "latency,throughput,memory,bursts,startup";
     bool ops = false;
     MirrorKind ops_kind = MirrorKind::RECALL;
     gint32 ops_channels = 2;
     guint ops_count = 100;
     bool floor_echoes = false;
     int reps = 0;
+    int bursts = 0;
+    int signals = 0;
+    int burst_size = 0;
     bool ops_channels_given = false;
 };
 
@@ -35,9 +38,15 @@ void use_smoke_settings(Settings &s)
     s.throughput_seconds = 1.0;
     s.throughput_slices = 2;
     s.memory_channels = {2};
+    s.growth_checkpoint = 10000;
     s.growth_signals = 20000;
+    s.growth_sample_every = 5000;
+    s.growth_without_cache_signals = 0;
     s.warm_signals = 5000;
     s.burst_signals = 2000;
+    s.burst_channels = {2};
+    s.bursts = 1;
+    s.burst_size = 300;
     s.startup_channels = 2;
     s.startup_runs = 3;
 }
@@ -95,7 +104,13 @@ bool parse(int argc, char **argv, Options &o)
         else if (strcmp(option, "--timeout") == 0)
             driver.timeout_ms = static_cast<guint>(atoi(value));
         else if (strcmp(option, "--signals") == 0)
-            o.settings.growth_signals = static_cast<guint>(atoi(value));
+            o.signals = atoi(value);
+        else if (strcmp(option, "--bursts") == 0)
+            o.bursts = atoi(value);
+        else if (strcmp(option, "--burst-size") == 0)
+            o.burst_size = atoi(value);
+        else if (strcmp(option, "--pause") == 0)
+            o.settings.idle_pause_ms = static_cast<guint>(atoi(value));
         else if (strcmp(option, "--gap") == 0)
             o.settings.gap_ms = static_cast<guint>(atoi(value));
         else if (strcmp(option, "--count") == 0)
@@ -105,11 +120,22 @@ bool parse(int argc, char **argv, Options &o)
     }
     if (smoke)
         use_smoke_settings(o.settings);
-    // --channels and --reps narrow a run down, as when looking into one figure.
-    if (!o.ops && o.ops_channels_given)
+    // --channels, --reps, --signals, --bursts and --burst-size narrow a run down, as when
+    // looking into one figure.
+    if (!o.ops && o.ops_channels_given) {
         o.settings.channels = {o.ops_channels};
+        o.settings.burst_channels = {o.ops_channels};
+    }
     if (o.reps > 0)
         o.settings.reps = static_cast<guint>(o.reps);
+    if (o.signals > 0) {
+        o.settings.growth_signals = static_cast<guint>(o.signals);
+        o.settings.growth_checkpoint = MIN(o.settings.growth_checkpoint, o.settings.growth_signals);
+    }
+    if (o.bursts > 0)
+        o.settings.bursts = static_cast<guint>(o.bursts);
+    if (o.burst_size > 0)
+        o.settings.burst_size = static_cast<guint>(o.burst_size);
     for (int k = 0; k < MIRROR_KIND_COUNT; k++)
         o.settings.kinds.push_back(static_cast<MirrorKind>(k));
     return !o.settings.service.empty() && (o.ops || (!o.settings.floor.empty() && !o.out.empty()));
@@ -144,10 +170,8 @@ bool run_stages(const Options &o)
 {
     using Stage = bool (*)(const Settings &, GString *);
     const std::pair<const char *, Stage> stages[] = {
-        {"latency", run_latency},
-        {"throughput", run_throughput},
-        {"memory", run_memory},
-        {"startup", run_startup},
+        {"latency", run_latency}, {"throughput", run_throughput}, {"memory", run_memory},
+        {"bursts", run_bursts},   {"startup", run_startup},
     };
     GString *json = g_string_new("{");
     bool ok = true;
@@ -180,7 +204,7 @@ int main(int argc, char **argv)
     Options options;
     if (!parse(argc, argv, options)) {
         g_printerr("usage: bench-driver --service CMD --floor CMD --out FILE [--smoke] "
-                   "[--stages latency,throughput,memory,startup]\n"
+                   "[--stages latency,throughput,memory,bursts,startup]\n"
                    "       bench-driver ops --service CMD --kind KIND --channels K --count N "
                    "[--floor-echoes]\n");
         return 2;

@@ -2,15 +2,6 @@
 
 #include "driver.h"
 
-namespace
-{
-
-const guint SIGNALS_PER_ROUND = 100;
-const guint SAMPLE_EVERY = 50000;
-const MirrorKind ROUND_KINDS[] = {MirrorKind::RECALL, MirrorKind::CREATE_BY_NAME,
-                                  MirrorKind::UPDATE_MOVED, MirrorKind::CREATE_BY_NUMBER,
-                                  MirrorKind::REMOVE};
-
 void append_figures(GString *json, const char *label, const MemoryFigures &m)
 {
     g_string_append_printf(json,
@@ -28,6 +19,14 @@ bool measure(const Peer &peer, MemoryFigures *figures)
     record_failure("cannot read the memory of " + peer.label);
     return false;
 }
+
+namespace
+{
+
+const guint SIGNALS_PER_ROUND = 100;
+const MirrorKind ROUND_KINDS[] = {MirrorKind::RECALL, MirrorKind::CREATE_BY_NAME,
+                                  MirrorKind::UPDATE_MOVED, MirrorKind::CREATE_BY_NUMBER,
+                                  MirrorKind::REMOVE};
 
 bool measure_idle(const Settings &settings, gint32 channels, GString *json)
 {
@@ -115,23 +114,24 @@ bool run_round(const Peer &service, gint32 channels, guint round, guint *handled
 }
 
 bool measure_growth(const Settings &settings, GString *json, const char *label,
-                    const std::vector<std::string> &command)
+                    const std::vector<std::string> &command, guint signals)
 {
     gint32 channels = settings.growth_channels;
+    guint checkpoint = MIN(settings.growth_checkpoint, signals);
     if (!open_camera(channels, EchoRoute::BROADCAST))
         return false;
     Peer service{"the service", command};
-    MemoryFigures idle, warm, end, burst;
+    MemoryFigures idle, warm, at_checkpoint, end, burst;
     bool ok = start_peer(service);
     pause_ms(300);
     ok = ok && measure(service, &idle);
-    g_printerr("bench: memory growth over %u signals, %d channels, %s\n", settings.growth_signals,
-               channels, label);
+    g_printerr("bench: memory growth over %u signals, %d channels, %s\n", signals, channels, label);
     GString *samples = g_string_new("");
     guint handled = 0, round = 0;
     guint next_sample = settings.warm_signals;
     long peak = idle.private_dirty;
-    while (ok && handled < settings.growth_signals) {
+    gint64 start = monotonic_ns(), checkpoint_ns = 0;
+    while (ok && handled < signals) {
         ok = run_round(service, channels, round++, &handled);
         if (!ok || handled < next_sample)
             continue;
@@ -139,11 +139,19 @@ bool measure_growth(const Settings &settings, GString *json, const char *label,
         ok = measure(service, &now);
         if (next_sample == settings.warm_signals)
             warm = now;
+        if (next_sample == checkpoint) {
+            at_checkpoint = now;
+            checkpoint_ns = monotonic_ns() - start;
+        }
         peak = MAX(peak, now.private_dirty);
         g_string_append_printf(samples, "%s[%u, %ld]", samples->len ? ", " : "", handled,
                                now.private_dirty);
-        next_sample = (handled / SAMPLE_EVERY + 1) * SAMPLE_EVERY;
+        // Rounds are of 100 signals, so the samples fall on these counts exactly.
+        next_sample = (handled / settings.growth_sample_every + 1) * settings.growth_sample_every;
+        if (handled < checkpoint)
+            next_sample = MIN(next_sample, checkpoint);
     }
+    double seconds = (monotonic_ns() - start) / 1e9;
     ok = ok && no_stray_calls();
     pause_ms(100);
     ok = ok && measure(service, &end);
@@ -152,20 +160,25 @@ bool measure_growth(const Settings &settings, GString *json, const char *label,
         emit_noise(i, channels);
     ok = ok && run_repetition(service.bus_name, nullptr, MirrorKind::RECALL, 1, 0,
                               service_echo_calls(MirrorKind::RECALL, channels)) >= 0;
-    pause_ms(200);
+    pause_ms(settings.idle_pause_ms);
     ok = ok && measure(service, &burst);
     stop_peer(service);
     close_camera();
     if (ok) {
         g_string_append_printf(json,
                                "\"%s\": {\"channels\": %d, \"signals\": %u, \"actions\": %u, "
-                               "\"warm_signals\": %u, \"burst_signals\": %u, "
+                               "\"warm_signals\": %u, \"checkpoint_signals\": %u, "
+                               "\"burst_signals\": %u, \"seconds\": %.1f, "
+                               "\"checkpoint_seconds\": %.1f, "
                                "\"peak_sampled_private_dirty_kib\": %ld, ",
-                               label, channels, handled, round, settings.warm_signals,
-                               settings.burst_signals, MAX(peak, end.private_dirty));
+                               label, channels, handled, round, settings.warm_signals, checkpoint,
+                               settings.burst_signals, seconds, checkpoint_ns / 1e9,
+                               MAX(peak, end.private_dirty));
         append_figures(json, "idle", idle);
         g_string_append(json, ", ");
         append_figures(json, "warm", warm);
+        g_string_append(json, ", ");
+        append_figures(json, "checkpoint", at_checkpoint);
         g_string_append(json, ", ");
         append_figures(json, "end", end);
         g_string_append(json, ", ");
@@ -188,12 +201,15 @@ bool run_memory(const Settings &settings, GString *json)
         ok = measure_idle(settings, settings.memory_channels[i], json);
     }
     g_string_append(json, "\n    ],\n    ");
-    ok = ok && measure_growth(settings, json, "growth", settings.service);
+    ok = ok && measure_growth(settings, json, "growth", settings.service, settings.growth_signals);
     // The same with the allocator's per-thread cache off, which the service can be run with.
     std::vector<std::string> without_cache{"env", "GLIBC_TUNABLES=glibc.malloc.tcache_count=0"};
     without_cache.insert(without_cache.end(), settings.service.begin(), settings.service.end());
-    g_string_append(json, ",\n    ");
-    ok = ok && measure_growth(settings, json, "growth_without_thread_cache", without_cache);
+    if (settings.growth_without_cache_signals > 0) {
+        g_string_append(json, ",\n    ");
+        ok = ok && measure_growth(settings, json, "growth_without_thread_cache", without_cache,
+                                  settings.growth_without_cache_signals);
+    }
     g_string_append(json, "\n  }");
     return ok;
 }

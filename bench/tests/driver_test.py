@@ -7,6 +7,7 @@ fewer or others fails the run.
 import os
 import subprocess
 import sys
+import tempfile
 import unittest
 
 DRIVER, FLOOR, SERVICE = sys.argv[1:4]
@@ -44,6 +45,23 @@ class DriverTest(unittest.TestCase):
             with self.subTest(kind=kind):
                 run = self.ops(FLOOR, kind, "--floor-echoes")
                 self.assertEqual(run.returncode, 0, run.stderr)
+
+    def bursts(self, service):
+        with tempfile.TemporaryDirectory() as out:
+            return subprocess.run([DRIVER, "--service", service, "--floor", FLOOR, "--out",
+                                   os.path.join(out, "results.json"), "--stages", "bursts",
+                                   "--channels", "3", "--bursts", "2", "--burst-size", "100",
+                                   "--pause", "100"],
+                                  env=self.env, capture_output=True, text=True, timeout=60)
+
+    def test_bursts_pass_with_the_calls_of_the_design_and_fail_with_others(self):
+        # Two bursts of each kind run through the full echo buffers twice over.
+        run = self.bursts(SERVICE)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        # The floor keeps no echo buffer, so it mirrors the recall a full buffer drops.
+        run = self.bursts(FLOOR)
+        self.assertEqual(run.returncode, 1)
+        self.assertRegex(run.stderr, r"burst 1 of recalls, 3 channels: call \d+ was")
 
     def test_missing_calls_fail_the_run(self):
         # Without the state queries the service makes for late recall echoes.
