@@ -1,27 +1,44 @@
 #!/bin/sh
 # Runs the whole benchmark on a private system bus and writes docs/BENCHMARKS.md and its plot.
-#   bench/run.sh           the full run (about 20 minutes on 2 cores)
+#   bench/run.sh           the full run (about 80 minutes on 2 cores, 45 of them the growth
+#                          over 10,000,000 signals)
 #   bench/run.sh --smoke   a short run at 2 channels, written to build-bench/smoke/; fails on
 #                          a wrong call count, as CI uses it
-# The figures of the last run stay in build-bench/last-run/ (results.json, callgrind.jsonl).
+#   bench/run.sh --growth-signals N   the full run with the growth run cut to N signals
+# The full run also cross-builds the service (and the floor) for arm64 and armhf into
+# build-bench-arm64/ and build-bench-armhf/ for their sizes and libraries.
+# The figures of the last run stay in build-bench/last-run/ (results.json, callgrind.jsonl,
+# sizes.jsonl).
 set -eu
 cd "$(dirname "$0")/.."
 
 smoke=""
-[ "${1:-}" = "--smoke" ] && smoke="--smoke"
+growth=""
+while [ $# -gt 0 ]; do
+    case $1 in
+    --smoke) smoke="--smoke" ;;
+    --growth-signals) growth="--signals ${2:?}"; shift ;;
+    *) echo "usage: bench/run.sh [--smoke] [--growth-signals N]" >&2; exit 2 ;;
+    esac
+    shift
+done
+arches="amd64"
+[ -z "$smoke" ] && arches="amd64 arm64 armhf"
 
 packages="meson ninja-build pkg-config g++ libglib2.0-dev libgtest-dev dbus-daemon valgrind
           gnuplot-nox python3-gi"
+# The cross compilers and the ARM GLib for the sizes (the set tools/ci-deploy-checks.sh uses).
+[ -z "$smoke" ] && packages="$packages qemu-user-static
+          g++-aarch64-linux-gnu libglib2.0-dev:arm64 libgtest-dev:arm64 libstdc++6:arm64
+          g++-arm-linux-gnueabihf libglib2.0-dev:armhf libgtest-dev:armhf libstdc++6:armhf"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
 done
 if [ -n "$missing" ]; then
     echo "bench: installing$missing"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
     # shellcheck disable=SC2086
-    apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    tools/install-packages.sh $missing
 fi
 
 build=build-bench
@@ -52,7 +69,41 @@ service=$build/ptz-preset-sync
 floor=$build/bench/bench-floor
 driver=$build/bench/bench-driver
 
-$driver --service $service --floor $floor --out "$work/results.json" $smoke
+# Stripped size, loaded size (text + data + bss) and needed libraries of the service and the
+# floor, per architecture; the ARM builds compile those two targets only.
+sizes() { # arch build-dir
+    case $1 in
+    amd64) tools="" ;;
+    arm64) tools=aarch64-linux-gnu- ;;
+    armhf) tools=arm-linux-gnueabihf- ;;
+    esac
+    if [ "$1" != amd64 ]; then
+        [ -f "$2/build.ninja" ] ||
+            meson setup "$2" --cross-file "cross/$1.ini" -Dbenchmarks=true >/dev/null
+        ninja -C "$2" ptz-preset-sync bench/bench-floor >/dev/null
+    fi
+    for peer in service floor; do
+        binary=$2/ptz-preset-sync
+        [ $peer = floor ] && binary=$2/bench/bench-floor
+        "${tools}strip" -o "$work/stripped" "$binary"
+        needed=$("${tools}readelf" -d "$work/stripped" |
+            sed -n 's/.*(NEEDED).*\[\(.*\)\]/"\1"/p' | paste -sd, -)
+        loaded=$("${tools}size" "$work/stripped" | awk 'NR == 2 { print $4 }')
+        printf '{"arch": "%s", "peer": "%s", "stripped_bytes": %s, "loaded_bytes": %s, "needed": [%s]}\n' \
+            "$1" $peer "$(stat -c %s "$work/stripped")" "$loaded" "$needed" >>"$work/sizes.jsonl"
+    done
+}
+echo "bench: sizes ($arches)" >&2
+: >"$work/sizes.jsonl"
+for arch in $arches; do
+    case $arch in
+    amd64) sizes amd64 $build ;;
+    *) sizes "$arch" "build-bench-$arch" ;;
+    esac
+done
+
+# shellcheck disable=SC2086
+$driver --service $service --floor $floor --out "$work/results.json" $smoke $growth
 
 # Instructions per action: two runs of each peer under callgrind, N1 and N2 actions.
 profile() { # peer kind channels n1 n2
@@ -84,9 +135,9 @@ else
 fi
 
 /usr/bin/python3 bench/report.py --results "$work/results.json" \
-    --callgrind "$work/callgrind.jsonl" --docs "$docs" \
+    --callgrind "$work/callgrind.jsonl" --sizes "$work/sizes.jsonl" --docs "$docs" \
     --command "bench/run.sh${smoke:+ $smoke}" \
     --load "$load_start at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end"
 mkdir -p $build/last-run
-cp "$work/results.json" "$work/callgrind.jsonl" $build/last-run/
+cp "$work/results.json" "$work/callgrind.jsonl" "$work/sizes.jsonl" $build/last-run/
 echo "bench: wrote $docs/BENCHMARKS.md and $docs/bench-latency.svg"
