@@ -78,14 +78,11 @@ bool run_bursts(const Settings &settings, GString *json)
                               settings.burst_channels[i], json);
     }
     g_string_append(json, "\n    ]");
-    // One burst of each kind again with GLib's slice allocator handing every block to malloc,
-    // which tells the memory the slice allocator keeps from what the service holds.
-    if (ok && !settings.burst_compare_env.empty() && !settings.burst_channels.empty()) {
-        std::vector<std::string> command{"env", settings.burst_compare_env};
-        command.insert(command.end(), settings.service.begin(), settings.service.end());
-        g_autofree char *env = g_strescape(settings.burst_compare_env.c_str(), nullptr);
-        g_string_append_printf(json, ",\n    \"compare\": {\"env\": \"%s\", \"channels\": [", env);
-        ok = measure_channels(settings, command, 1, settings.burst_channels.front(), json);
+    // One burst of each kind again with the service started the other way, which tells what
+    // its environment does to the memory kept.
+    if (ok && !settings.compare.empty() && !settings.burst_channels.empty()) {
+        g_string_append(json, ",\n    \"compare\": {\"channels\": [");
+        ok = measure_channels(settings, settings.compare, 1, settings.burst_channels.front(), json);
         g_string_append(json, "\n    ]}");
     }
     g_string_append(json, "}");

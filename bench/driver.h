@@ -144,18 +144,21 @@ struct Settings {
     guint growth_checkpoint = 1000000; // the growth goal's span, from the warmed-up point
     guint growth_signals = 10000000;
     guint growth_sample_every = 50000;
-    guint growth_without_cache_signals = 1000000; // 0: that run is left out
+    guint growth_compare_signals = 1000000; // the comparison's growth run; 0: none
     guint warm_signals = 10000;
     guint burst_signals = 20000; // noise after the growth rounds
     std::vector<gint32> burst_channels{4, 16};
     guint bursts = 3;          // of each kind
     guint burst_size = 10000;  // signals per burst
     guint idle_pause_ms = 500; // after a burst, for the low-priority trim to have run
-    std::string burst_compare_env = "G_SLICE=always-malloc"; // "": no comparison
+
     gint32 startup_channels = 16;
     guint startup_runs = 30;
     std::vector<std::string> service; // command lines
     std::vector<std::string> floor;
+    // The service started another way (without the environment its unit gives it), for one
+    // burst of each kind and a shorter growth run beside the main figures; empty: none.
+    std::vector<std::string> compare;
 };
 
 std::vector<std::string> with_argument(std::vector<std::string> argv, const char *argument);

@@ -41,7 +41,7 @@ void use_smoke_settings(Settings &s)
     s.growth_checkpoint = 10000;
     s.growth_signals = 20000;
     s.growth_sample_every = 5000;
-    s.growth_without_cache_signals = 0;
+    s.growth_compare_signals = 0;
     s.warm_signals = 5000;
     s.burst_signals = 2000;
     s.burst_channels = {2};
@@ -89,6 +89,8 @@ bool parse(int argc, char **argv, Options &o)
             o.settings.service = command_line(value);
         else if (strcmp(option, "--floor") == 0)
             o.settings.floor = command_line(value);
+        else if (strcmp(option, "--compare") == 0)
+            o.settings.compare = command_line(value);
         else if (strcmp(option, "--out") == 0)
             o.out = value;
         else if (strcmp(option, "--stages") == 0)
@@ -173,7 +175,22 @@ bool run_stages(const Options &o)
         {"latency", run_latency}, {"throughput", run_throughput}, {"memory", run_memory},
         {"bursts", run_bursts},   {"startup", run_startup},
     };
-    GString *json = g_string_new("{");
+    GString *json = g_string_new("{\n  \"commands\": {");
+    const std::pair<const char *, const std::vector<std::string> *> commands[] = {
+        {"service", &o.settings.service},
+        {"floor", &o.settings.floor},
+        {"compare", &o.settings.compare},
+    };
+    for (const auto &command : commands) {
+        std::string line;
+        for (const std::string &arg : *command.second)
+            line += (line.empty() ? "" : " ") + arg;
+        g_autofree char *escaped = g_strescape(line.c_str(), nullptr);
+        g_string_append_printf(json, "%s\"%s\": \"%s\"",
+                               command.second == &o.settings.service ? "" : ", ", command.first,
+                               escaped);
+    }
+    g_string_append(json, "}");
     bool ok = true;
     for (const auto &stage : stages) {
         if (!ok || !stage_wanted(o, stage.first))

@@ -202,13 +202,11 @@ bool run_memory(const Settings &settings, GString *json)
     }
     g_string_append(json, "\n    ],\n    ");
     ok = ok && measure_growth(settings, json, "growth", settings.service, settings.growth_signals);
-    // The same with the allocator's per-thread cache off, which the service can be run with.
-    std::vector<std::string> without_cache{"env", "GLIBC_TUNABLES=glibc.malloc.tcache_count=0"};
-    without_cache.insert(without_cache.end(), settings.service.begin(), settings.service.end());
-    if (settings.growth_without_cache_signals > 0) {
+    // The same, shorter, with the service started the other way.
+    if (!settings.compare.empty() && settings.growth_compare_signals > 0) {
         g_string_append(json, ",\n    ");
-        ok = ok && measure_growth(settings, json, "growth_without_thread_cache", without_cache,
-                                  settings.growth_without_cache_signals);
+        ok = ok && measure_growth(settings, json, "growth_compare", settings.compare,
+                                  settings.growth_compare_signals);
     }
     g_string_append(json, "\n  }");
     return ok;

@@ -183,13 +183,13 @@ class Report:
         pd = lambda point: g[point]["private_dirty_kib"]
         growth = pd("checkpoint") - pd("warm")
         further = pd("end") - pd("checkpoint")
-        t = m.get("growth_without_thread_cache")
+        t = m.get("growth_compare")
         t_growth = t["checkpoint"]["private_dirty_kib"] - t["warm"]["private_dirty_kib"] \
             if t else None
         self.goals.append((f"Growth at most 64 KiB over {g['checkpoint_signals']:,} signals "
                            f"after the first {g['warm_signals']:,}",
-                           signed_kib(growth) + (f" ({signed_kib(t_growth)} with the allocator's "
-                                                 f"per-thread cache off)" if t else ""),
+                           signed_kib(growth) + (f" ({signed_kib(t_growth)} without the unit's "
+                                                 f"environment)" if t else ""),
                            growth <= GROWTH_GOAL_KIB))
         self.goals.append((f"No further growth from {g['checkpoint_signals']:,} to "
                            f"{g['signals']:,} signals",
@@ -212,7 +212,9 @@ class Report:
             "*other anonymous* unnamed mappings (other arenas, thread stacks, large blocks), "
             "*files* the written pages of the binary and its libraries. The floor is built as "
             "the service is (no exceptions, no RTTI, linked as C): the same connection, "
-            "proxies and subscriptions and nothing else.",
+            "proxies and subscriptions and nothing else. Both run, here and in every other "
+            f"stage, with the environment the unit gives the service: "
+            f"`{self.command_of('service')}`.",
             "",
             "### Idle",
             "",
@@ -246,13 +248,15 @@ class Report:
             t_rows.append(["growth from warmed up", signed_kib(growth), signed_kib(t_growth)])
             text += [
                 "",
-                f"The same rounds over {t['signals']:,} signals with the allocator's per-thread "
-                f"cache off (`GLIBC_TUNABLES=glibc.malloc.tcache_count=0` in the service's "
-                f"environment):",
+                f"The same rounds over {t['signals']:,} signals with the service started "
+                f"without the unit's environment (`{self.command_of('compare')}`):",
                 "",
-                table(["point", "as built", "per-thread cache off"], t_rows),
+                table(["point", "with the unit's environment", "without"], t_rows),
             ]
         return "\n".join(text)
+
+    def command_of(self, peer):
+        return self.r.get("commands", {}).get(peer, "")
 
     @staticmethod
     def samples(run, most=20):
@@ -319,9 +323,8 @@ class Report:
                                   kib(o["heap_kib"])])
             text += [
                 "",
-                f"The first burst of each kind again, with `{c['env']}` in the service's "
-                f"environment, so that GLib's slice allocator hands every block to malloc "
-                f"instead of keeping its own:",
+                f"The first burst of each kind again, with the service started without the "
+                f"unit's environment (`{self.command_of('compare')}`):",
                 "",
                 table(["channels", "burst of", "signals", "idle before", "handled", "once idle",
                        "once idle − idle", "heap once idle"], crows),
@@ -518,7 +521,7 @@ class Report:
             f"are the same in both, and the rest is which pages the allocator happened to "
             f"touch (the service allows one allocator arena, the floor the default).")
         m = self.r["memory"]
-        g, t = m["growth"], m.get("growth_without_thread_cache")
+        g, t = m["growth"], m.get("growth_compare")
         grow = g["checkpoint"]["private_dirty_kib"] - g["warm"]["private_dirty_kib"]
         further = g["end"]["private_dirty_kib"] - g["checkpoint"]["private_dirty_kib"]
         text = (f"- **Memory growth.** {signed_kib(grow)} over {g['checkpoint_signals']:,} "
@@ -527,11 +530,8 @@ class Report:
                 f"heap")
         if t:
             t_grow = t["checkpoint"]["private_dirty_kib"] - t["warm"]["private_dirty_kib"]
-            text += (f"; {signed_kib(t_grow)} over {t['checkpoint_signals']:,} with the "
-                     f"allocator's per-thread cache off")
-            if t_grow < grow and t_grow <= GROWTH_GOAL_KIB:
-                text += (", which points at the chunks that cache holds and the heap pages "
-                         "they pin rather than at anything the service keeps")
+            text += (f"; {signed_kib(t_grow)} over {t['checkpoint_signals']:,} without the "
+                     f"unit's environment")
         out.append(text + ".")
         b = self.r.get("bursts")
         if b:
@@ -552,12 +552,11 @@ class Report:
             if c:
                 c_over = max(r["once_idle"]["private_dirty_kib"] - run["idle"]["private_dirty_kib"]
                              for run in c["channels"] for r in run["runs"])
-                text += f"; with `{c['env']}` it kept at most {signed_kib(c_over)}"
-                if high[0] > BURST_GOAL_KIB >= c_over:
-                    text += (". The difference is what GLib's slice allocator keeps: the bus "
-                             "library allocates its messages and objects there (GLib before "
-                             "2.76), and the slice allocator holds freed blocks in caches of its "
-                             "own, which `malloc_trim` cannot give back")
+                text += f"; without the unit's environment it kept up to {signed_kib(c_over)}"
+                if c_over > BURST_GOAL_KIB >= high[0]:
+                    text += (", which is what GLib's slice allocator (before GLib 2.76) and the "
+                             "allocator's per-thread cache keep when the unit does not turn "
+                             "them off: blocks `malloc_trim` cannot give back")
             out.append(text + ".")
         return "\n".join(out)
 

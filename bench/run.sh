@@ -65,8 +65,14 @@ docs=docs
 [ -n "$smoke" ] && docs=$build/smoke
 mkdir -p "$docs"
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
-service=$build/ptz-preset-sync
-floor=$build/bench/bench-floor
+# Service and floor run with the environment the unit gives the service (how the allocator
+# and GLib's slice allocator behave), so that they compare as deployed; the service without it
+# is measured beside them for a burst of each kind and a shorter growth run.
+unit_env=$(sed -n 's/^Environment=//p' packaging/ptz-preset-sync.service.in | tr '\n' ' ')
+service_bin=$build/ptz-preset-sync
+floor_bin=$build/bench/bench-floor
+service="env $unit_env$service_bin"
+floor="env $unit_env$floor_bin"
 driver=$build/bench/bench-driver
 
 # Stripped size, loaded size (text + data + bss) and needed libraries of the service and the
@@ -103,18 +109,19 @@ for arch in $arches; do
 done
 
 # shellcheck disable=SC2086
-$driver --service $service --floor $floor --out "$work/results.json" $smoke $growth
+$driver --service "$service" --floor "$floor" --compare "$service_bin" --out "$work/results.json" \
+    $smoke $growth
 
 # Instructions per action: two runs of each peer under callgrind, N1 and N2 actions.
 profile() { # peer kind channels n1 n2
     case $1 in
-    service) command=$service handler=$([ "$2" = recall ] && echo on_ptz_preset_state ||
+    service) command=$service_bin handler=$([ "$2" = recall ] && echo on_ptz_preset_state ||
         echo on_preset_configuration_changed) ours=/src/ caller=call_preset_method extra="" ;;
-    floor) command=$floor handler=$([ "$2" = recall ] && echo floor_on_preset_state ||
+    floor) command=$floor_bin handler=$([ "$2" = recall ] && echo floor_on_preset_state ||
         echo floor_on_change) ours=/bench/floor_client caller=call extra=--floor-echoes ;;
     esac
     for n in "$4" "$5"; do
-        $driver ops --service "valgrind --tool=callgrind -q --callgrind-out-file=$work/$1-$2-$3-$n.cg $command" \
+        $driver ops --service "env ${unit_env}valgrind --tool=callgrind -q --callgrind-out-file=$work/$1-$2-$3-$n.cg $command" \
             --kind "$2" --channels "$3" --count "$n" --timeout 120000 $extra
     done
     printf '{"peer": "%s", "kind": "%s", "channels": %s, "costs": %s}\n' "$1" "$2" "$3" \

@@ -56,10 +56,13 @@ GOOD = {
     "memory": {"idle": [{"channels": 4, "service": memory(580), "floor": memory(580)},
                         {"channels": 16, "service": memory(780), "floor": memory(800)}],
                "growth": growth(1000, 1040, 1040),
-               "growth_without_thread_cache": growth(900, 900, 900, signals=1000000)},
+               "growth_compare": growth(900, 1200, 1200, signals=1000000)},
     "bursts": {"size": 10000, "bursts": 3, "pause_ms": 500,
                "channels": [bursts(4, 1200), bursts(16, 1624)],
-               "compare": {"env": "G_SLICE=always-malloc", "channels": [bursts(4, 900)]}},
+               "compare": {"channels": [bursts(4, 30000)]}},
+    "commands": {"service": "env G_SLICE=always-malloc build/ptz-preset-sync",
+                 "floor": "env G_SLICE=always-malloc build/bench-floor",
+                 "compare": "build/ptz-preset-sync"},
     "startup": {"channels": 16, "runs": 30,
                 "service": {"min_ms": 60, "p50_ms": 70, "p90_ms": 80, "max_ms": 90},
                 "floor": {"min_ms": 60, "p50_ms": 70, "p90_ms": 80, "max_ms": 90}},
@@ -83,6 +86,9 @@ class ReportTest(unittest.TestCase):
         self.assertEqual(met, [True] * GOALS)
         self.assertIn("+40 KiB", page)
         self.assertEqual(r.goals[6][1], "worst +1,024 KiB (recalls, burst 1, 16 channels)")
+        # The comparison runs are shown but judge nothing.
+        self.assertIn("without the unit's environment (`build/ptz-preset-sync`)", page)
+        self.assertIn("+40 KiB (+300 KiB without the unit's environment)", r.goals[4][1])
 
     def test_each_goal_fails_on_its_own_figure(self):
         cases = [
