@@ -105,7 +105,14 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
     int result = selected.mirror(preset_id, name, source_channel, set_home, &outcome);
     const char *applied_name = outcome.applied_name[0] != '\0' ? outcome.applied_name : name;
     record_echoes_owed(preset_id, applied_name, source_channel, &outcome);
-    trace_change(kind, preset_id, name, source_channel, set_home, "mirrored, %s",
-                 walk_summary(meter).text);
+    if (outcome.not_mirrored)
+        trace_change(kind, preset_id, name, source_channel, set_home, "not mirrored, %s, %s",
+                     outcome.not_mirrored, walk_summary(meter).text);
+    else if (applied_name != name)
+        trace_change(kind, preset_id, name, source_channel, set_home, "mirrored as \"%s\", %s",
+                     applied_name, walk_summary(meter).text);
+    else
+        trace_change(kind, preset_id, name, source_channel, set_home, "mirrored, %s",
+                     walk_summary(meter).text);
     return result;
 }

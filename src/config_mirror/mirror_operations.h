@@ -12,6 +12,8 @@ struct MirrorOutcome {
     EchoesOwed echoes[CHANGE_KIND_COUNT];
     // The name the named echoes carry, when the walk applied another than the signal's.
     char applied_name[RECORD_NAME_SIZE];
+    // Why no channel was walked, when none was (for the trace).
+    const char *not_mirrored;
 };
 
 // The outcome's echoes of a kind from PRESET_CREATED to PRESET_REMOVED.

@@ -93,15 +93,19 @@ int mirror_updated_preset(gint32 preset_id, const char *name, gint32 source_chan
     UpdateWalk walk{preset_id, name, 0.0f, 0.0f, outcome, 0};
     // Nothing is done when the source's own listing does not show the preset.
     if (!lookup_preset_entry(preset_id, source_channel - 1, &source_name, &walk.source_pan,
-                             &walk.source_tilt))
+                             &walk.source_tilt)) {
+        outcome->not_mirrored = "not listed on the source";
         return 0;
+    }
     // When it shows it under another name, the preset has changed there since, and that change
     // has a signal of its own: mirrored, a stale name would undo the later one (echoes whose
     // records a full buffer lost came back this way, each starting more of them). Only the
     // home is still to be made, under the name the source shows now.
     if (strcmp(source_name, name) != 0) {
-        if (!set_home)
+        if (!set_home) {
+            outcome->not_mirrored = "stale, the source shows another name";
             return 0;
+        }
         walk.name = source_name;
         copy_record_name(outcome->applied_name, source_name);
     }

@@ -5,7 +5,7 @@ import re
 import unittest
 
 from base import DaemonTestCase
-from change_signals import (CHANGE_SIGNAL, REMOVED, emit_change,
+from change_signals import (CHANGE_SIGNAL, REMOVED, UPDATED, emit_change,
                             succeed_without_effect)
 from testbed import (CHANNEL_SERVICE, COORDINATOR, DAEMON_IDENT, LOG_DAEMON,
                      LOG_WARNING, PROBE_MESSAGE, channel_path,
@@ -18,7 +18,7 @@ PROBE_TRACE = re.compile(r'speed 0 in space (\d+): unsupported space, '
                          r'speed 0 for every channel\Z')
 # The walk's duration varies; everything else of a line is exact.
 DURATION = re.compile(r' in \d+\.\d ms\Z')
-MIRRORED_CALLS = re.compile(r': mirrored, (\d+) calls? in T ms\Z')
+MIRRORED_CALLS = re.compile(r': (?:not )?mirrored[^:]*, (\d+) calls? in T ms\Z')
 
 
 def mirrored(subject, calls):
@@ -44,6 +44,21 @@ class TraceTest(DaemonTestCase):
         trace += [mirrored(f'{door} 1', 5),
                   f'{door} 2: echo of our own change, 1 more owed',
                   f'{door} 3: echo of our own change, 0 more owed']
+
+        # an update under a name the source no longer shows is stale: only
+        # its home is made, under the name shown
+        emit_change(camera, 1, 1, 'Gate', UPDATED)
+        emit_change(camera, 1, 1, 'Gate', UPDATED, home=True)
+        self.tb.settle()
+        gate = 'updated preset 1 "Gate"'
+        trace += [f'{gate} on channel 1: not mirrored, stale, the source '
+                  'shows another name, 1 call in T ms',
+                  f'{gate} as home on channel 1: mirrored as "Door", '
+                  '5 calls in T ms',
+                  'updated preset 1 "Door" as home on channel 2: echo of our '
+                  'own change, 1 more owed',
+                  'updated preset 1 "Door" as home on channel 3: echo of our '
+                  'own change, 0 more owed']
 
         def state(*args, signature='iii'):
             camera.emit_raw(coordinator_path(1), COORDINATOR,
