@@ -3,6 +3,7 @@
 
 Usage: run.py [TEST ...]   (names as unittest takes them, e.g.
 test_lifecycle.LifecycleTest); without names every test_*.py here runs.
+PTZ_TEST_BUS=broker runs them on dbus-broker instead of dbus-daemon.
 '''
 
 import sys
@@ -28,6 +29,8 @@ class CountingResult(unittest.TextTestResult):
 
 def main(names):
     sys.path.insert(0, str(HERE))
+    from testbed import bus_kind
+    print(f'private system bus: {bus_kind()}', flush=True)
     loader = unittest.TestLoader()
     if names:
         suite = loader.loadTestsFromNames(names)

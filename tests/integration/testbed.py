@@ -12,6 +12,12 @@ The daemon runs with G_DEBUG=fatal-criticals in a private mount namespace
 whose /dev/log is the testbed's datagram socket, so every syslog line it
 writes is captured exactly.  Set PTZ_PRESET_SYNC_BIN to test another binary
 and PTZ_TEST_VALGRIND=1 to run it under valgrind.
+
+The private bus is a dbus-daemon, or a dbus-broker with PTZ_TEST_BUS=broker.
+The harness uses only what both buses answer: the daemon counts as in
+service once it has said READY=1 on the testbed's notify socket and has
+reacted to a signal of its last subscription, and its match rules are those
+a bus monitor saw it add.
 '''
 
 import contextlib
@@ -55,7 +61,9 @@ CONTROL_PATH = '/com/orvo/Sim'
 CONTROL_IFACE = 'com.orvo.Sim.Control'
 DBUS_NAME = 'org.freedesktop.DBus'
 DBUS_PATH = '/org/freedesktop/DBus'
-STATS_IFACE = 'org.freedesktop.DBus.Debug.Stats'
+STATS_IFACE = 'org.freedesktop.DBus.Debug.Stats'  # dbus-daemon only
+
+BUS_KINDS = ('dbus-daemon', 'broker')
 
 SIGNAL_MEMBERS = ('PresetConfigurationChanged2', 'PtzPresetState',
                   'PresetSpeed')
@@ -73,6 +81,40 @@ shift 2
 exec "$@"
 '''
 
+# dbus-broker is started through its launcher, the controller the bare broker
+# needs, in a mount namespace of its own.  The launcher wants no running
+# systemd: it logs to the journal socket, here the testbed's datagram socket
+# bound over a private /run, and it connects to the bus it serves as "the
+# system bus", which DBUS_SYSTEM_BUS_ADDRESS names.  It takes its listening
+# socket the way systemd passes one (fd 3, LISTEN_FDS, LISTEN_PID; the shell
+# keeps its pid through exec) and says READY=1 on NOTIFY_SOCKET once the
+# bus is up.  The socket arrives on stdin.
+BROKER_SCRIPT = '''set -e
+mount -t tmpfs tmpfs /run
+mkdir -p /run/systemd/journal
+: > /run/systemd/journal/socket
+mount --bind "$1" /run/systemd/journal/socket
+shift
+export LISTEN_FDS=1 LISTEN_PID=$$
+exec 3<&0 </dev/null
+exec "$@"
+'''
+
+# What a bus monitor records: the calls that add and remove match rules, and
+# the bus's error replies (to an AddMatch it refused, say).
+MONITOR_RULES = (
+    "type='method_call',interface='org.freedesktop.DBus',member='AddMatch'",
+    "type='method_call',interface='org.freedesktop.DBus',member='RemoveMatch'",
+    "type='error',sender='org.freedesktop.DBus'",
+)
+MONITOR_CALL = re.compile(
+    r'method call time=\S+ sender=(\S+) -> destination=\S+ serial=(\d+) '
+    r'path=[^;]*; interface=org\.freedesktop\.DBus; member=(\w+)$')
+MONITOR_ERROR = re.compile(
+    r'error time=\S+ sender=\S+ -> destination=(\S+) error_name=\S+ '
+    r'reply_serial=(\d+)$')
+MONITOR_STRING = re.compile(r'   string "(.*)"$')
+
 # The testbed's own datagrams on the log socket; syslog lines begin with '<'.
 MARKER = b'\0marker'
 STOP = b'\0stop'
@@ -85,6 +127,14 @@ SYSLOG_LINE = re.compile(
 def daemon_binary():
     return Path(os.environ.get('PTZ_PRESET_SYNC_BIN',
                                REPO / 'build' / 'ptz-preset-sync'))
+
+
+def bus_kind():
+    '''Which bus the testbed starts: PTZ_TEST_BUS, dbus-daemon by default.'''
+    kind = os.environ.get('PTZ_TEST_BUS') or 'dbus-daemon'
+    if kind not in BUS_KINDS:
+        raise ValueError(f'PTZ_TEST_BUS={kind!r}: expected one of {BUS_KINDS}')
+    return kind
 
 
 def under_valgrind():
@@ -250,6 +300,84 @@ class SyslogSink:
         self.sock.close()
 
 
+class BusMonitor:
+    '''A dbus-monitor that records which connection added and removed which
+    match rule; both buses pass these calls to monitors.'''
+
+    def __init__(self, address, seconds=10):
+        self.lines = []
+        self.cond = threading.Condition()
+        self.marks = itertools.count(1)
+        self.process = subprocess.Popen(
+            ['dbus-monitor', '--address', address, *MONITOR_RULES],
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.thread = threading.Thread(target=self._drain, daemon=True)
+        self.thread.start()
+        # A monitor gives its unique name back: from then on it sees all.
+        with self.cond:
+            if not self.cond.wait_for(
+                    lambda: any('member=NameLost' in line
+                                for line in self.lines)
+                    or self.process.poll() is not None,
+                    timeout(seconds)) or self.process.poll() is not None:
+                raise RuntimeError('dbus-monitor did not start: '
+                                   + '\n'.join(self.lines))
+
+    def _drain(self):
+        for line in self.process.stdout:
+            with self.cond:
+                self.lines.append(line.rstrip('\n'))
+                self.cond.notify_all()
+        with self.cond:
+            self.cond.notify_all()
+
+    def match_rules(self, sender, connection, seconds=10):
+        '''The rules sender added and has not removed, oldest first, once
+        the monitor has seen all the bus handled before the call.'''
+        mark = f"type='signal',path='/com/orvo/Harness/Mark{next(self.marks)}'"
+        for member in ('AddMatch', 'RemoveMatch'):
+            connection.call_blocking(DBUS_NAME, DBUS_PATH, DBUS_NAME, member,
+                                     's', (mark,))
+        # the mark's two calls came after everything handled before
+        with self.cond:
+            if not self.cond.wait_for(
+                    lambda: self.lines.count(f'   string "{mark}"') == 2,
+                    timeout(seconds)):
+                raise TimeoutError('the bus monitor fell behind')
+            lines = list(self.lines)
+        added = []  # (serial, rule) of sender's AddMatch calls
+        call = None
+        for line in lines:
+            found = MONITOR_CALL.match(line)
+            if found:
+                call = found.groups()
+                continue
+            string = MONITOR_STRING.match(line)
+            if call and string and call[0] == sender:
+                _, serial, member = call
+                rule = string.group(1)
+                if member == 'AddMatch':
+                    added.append((serial, rule))
+                elif member == 'RemoveMatch':
+                    for entry in added:
+                        if entry[1] == rule:
+                            added.remove(entry)
+                            break
+            call = None
+            refused = MONITOR_ERROR.match(line)
+            if refused and refused.group(1) == sender:
+                added = [entry for entry in added
+                         if entry[0] != refused.group(2)]
+        return [rule for _, rule in added]
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+        self.process.wait()
+        self.thread.join()
+        self.process.stdout.close()
+
+
 class JournalEntry(NamedTuple):
     path: str
     interface: str
@@ -392,9 +520,20 @@ class Testbed:
         self.daemon = None
         self.daemon_status = None
         self.sink = SyslogSink(self.dir / 'log.sock')
+        self.bus_journal = None
+        self.monitor = None
         self._connection = None
         self._probe_spaces = itertools.count(424201)
         self.probes_sent = set()
+        # The daemon's notify socket, which another user may write to.
+        self.ready_path = self.dir / 'ready.sock'
+        self._ready = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self._ready.bind(str(self.ready_path))
+        os.chmod(self.ready_path, 0o666)
+        self._ready_expected = False
+        # The start-up handshake's signals, left out of the log.
+        self._handshake_spaces = itertools.count(1900000001)
+        self._handshake_messages = set()
         self._saved_output = None
         self.closed = False
 
@@ -407,6 +546,8 @@ class Testbed:
     # --- bus ---
 
     def start_bus(self):
+        if bus_kind() == 'broker':
+            return self._start_broker()
         socket_path = self.dir / 'system_bus_socket'
         with self._log_file('dbus-daemon') as err:
             self.bus_process = subprocess.Popen(
@@ -419,6 +560,78 @@ class Testbed:
                                + self._read_log_file('dbus-daemon'))
         self.bus_address = address
         return address
+
+    def _start_broker(self, seconds=10):
+        socket_path = self.dir / 'system_bus_socket'
+        address = f'unix:path={socket_path}'
+        self.bus_journal = SyslogSink(self.dir / 'bus-journal.sock')
+        ready_path = self.dir / 'bus-ready.sock'
+        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address,
+                   NOTIFY_SOCKET=str(ready_path))
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as listener, \
+                socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as ready, \
+                self._log_file('dbus-broker') as err:
+            listener.bind(str(socket_path))
+            os.chmod(socket_path, 0o666)  # as dbus-daemon leaves its socket
+            listener.listen(64)
+            ready.bind(str(ready_path))
+            self.bus_process = subprocess.Popen(
+                ['unshare', '-m', '/bin/sh', '-c', BROKER_SCRIPT, 'sh',
+                 self.bus_journal.path, 'dbus-broker-launch',
+                 '--scope', 'system', f'--config-file={BUS_CONFIG}'],
+                env=env, stdin=listener.fileno(), stdout=err,
+                stderr=subprocess.STDOUT)
+            deadline = time.monotonic() + timeout(seconds)
+            ready.settimeout(0.05)
+            while True:
+                try:
+                    if b'READY=1' in ready.recv(4096).split(b'\n'):
+                        break
+                except socket.timeout:
+                    pass
+                if self.bus_process.poll() is not None \
+                        or time.monotonic() > deadline:
+                    raise RuntimeError('dbus-broker did not start: '
+                                       + self.bus_log())
+        self.bus_address = address
+        return address
+
+    def bus_log(self):
+        '''What the bus wrote: dbus-daemon's output, or dbus-broker's output
+        and the messages of its journal entries.'''
+        text = self._read_log_file(
+            'dbus-broker' if self.bus_journal else 'dbus-daemon')
+        if self.bus_journal:
+            for line in self.bus_journal.snapshot():
+                text += ''.join(field[len('MESSAGE='):] + '\n' for field
+                                in line.message.split('\n')
+                                if field.startswith('MESSAGE='))
+        return text
+
+    def _stop_bus(self):
+        '''Ends the bus; the launcher of dbus-broker ends once its broker
+        has, and reaps it.'''
+        process = self.bus_process
+        if process is None or process.poll() is not None:
+            return
+        if self.bus_journal:
+            try:
+                children = Path(f'/proc/{process.pid}/task/{process.pid}/'
+                                'children').read_text().split()
+            except OSError:
+                children = []
+            for child in children:
+                with contextlib.suppress(ProcessLookupError):
+                    os.kill(int(child), signal.SIGTERM)
+            if not children:
+                process.terminate()
+        else:
+            process.terminate()
+        try:
+            process.wait(5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
     def connection(self):
         '''The testbed's own connection to the private bus.'''
@@ -479,7 +692,8 @@ class Testbed:
     def daemon_env(self, bus_address=None):
         env = self.child_env(bus_address)
         env['G_DEBUG'] = 'fatal-criticals'
-        env.pop('NOTIFY_SOCKET', None)  # the runner's service manager, if any
+        # not the runner's service manager, if any: the testbed's
+        env['NOTIFY_SOCKET'] = str(self.ready_path)
         env.pop('G_MESSAGES_DEBUG', None)  # no debug trace unless a test asks
         return env
 
@@ -490,6 +704,11 @@ class Testbed:
         env = {**self.daemon_env(bus_address), **(extra_env or {})}
         namespace_dir = self.dir / 'namespace'
         namespace_dir.mkdir(exist_ok=True)
+        address = bus_address or self.bus_address
+        if self.monitor is None and address and address == self.bus_address:
+            self.monitor = BusMonitor(address)
+        self._ready_expected = env.get('NOTIFY_SOCKET') == str(self.ready_path)
+        self._drain_ready()
         with self._log_file('daemon') as out:
             self.daemon = subprocess.Popen(
                 ['unshare', '-m', '/bin/sh', '-c', NAMESPACE_SCRIPT, 'sh',
@@ -554,26 +773,78 @@ class Testbed:
         return wait_until(connected, seconds, 'the daemon on the bus')
 
     def daemon_match_rules(self):
-        '''The match rules of the daemon's connection, as the bus has them.'''
+        '''The match rules of the daemon's connection: those the bus
+        monitor saw it add, and not remove, up to this call.'''
         name = self.daemon_connection()
-        if name is None:
+        if name is None or self.monitor is None:
             return []
-        rules = self.bus_proxy(STATS_IFACE).GetAllMatchRules()
-        return [str(rule) for rule in rules.get(name, [])]
+        return self.monitor.match_rules(name, self.connection())
 
     def wait_subscribed(self, channels, seconds=10):
-        '''Waits until the daemon's subscriptions for channels are in place.'''
-        expected = expected_subscriptions(channels)
-
-        def subscribed():
-            self._check_daemon_alive()
-            present = subscription_rules(self.daemon_match_rules())
-            return all(rule in present for rule in expected)
+        '''Waits until the daemon's subscriptions for channels are in place:
+        until it has said READY=1 (when it has the testbed's notify socket)
+        and then reacted to a signal of its last subscription.'''
         try:
-            wait_until(subscribed, seconds, f'{3 * channels} subscriptions')
+            if self._ready_expected:
+                self._wait_ready(seconds)
+            self._wait_reacting(channels, seconds)
         except TimeoutError as err:
             raise TimeoutError(f'{err}; the daemon has the match rules '
                                f'{self.daemon_match_rules()}') from None
+
+    def _drain_ready(self):
+        '''Drops what an earlier daemon sent to the notify socket.'''
+        self._ready.setblocking(False)
+        with contextlib.suppress(BlockingIOError):
+            while True:
+                self._ready.recv(4096)
+
+    def _wait_ready(self, seconds):
+        deadline = time.monotonic() + timeout(seconds)
+        self._ready.settimeout(0.05)
+        while True:
+            try:
+                if b'READY=1' in self._ready.recv(4096).split(b'\n'):
+                    return
+            except socket.timeout:
+                pass
+            self._check_daemon_alive()
+            if time.monotonic() > deadline:
+                raise TimeoutError('timed out waiting for READY=1')
+
+    def _wait_reacting(self, channels, seconds):
+        '''Emits PresetSpeed of the last channel until the daemon logs it.
+
+        READY=1 follows the flush of the subscriptions' AddMatch calls, but
+        a bus reads each connection at its own pace, so another client's
+        signal may still be routed before them.  The daemon subscribes
+        channel after channel, PresetSpeed last, and a bus handles one
+        connection's messages in order: once this signal reaches the
+        daemon, every subscription is in place.  Its speed, 0 in another
+        space, is the speed the daemon starts with.'''
+        deadline = time.monotonic() + timeout(seconds)
+        wanted = set()
+        while True:
+            self._check_daemon_alive()
+            space = next(self._handshake_spaces)
+            message = PROBE_MESSAGE.format(space)
+            wanted.add(message)
+            self._handshake_messages.add(message)
+            signal_message = dbus.lowlevel.SignalMessage(
+                coordinator_path(channels), COORDINATOR, 'PresetSpeed')
+            signal_message.append(0, 0, space, signature='iii')
+            self.connection().send_message(signal_message)
+            self.connection().flush()
+            try:
+                # a lost signal is sent again
+                self.sink.wait_for(lambda line: line.message in wanted, 0.1,
+                                   'of the start-up handshake')
+                return
+            except TimeoutError:
+                if time.monotonic() > deadline:
+                    raise TimeoutError('timed out waiting for the daemon to '
+                                       'react to its last subscription') \
+                        from None
 
     def wait_for_call(self, member, seconds=10):
         '''Waits until the camera's journal holds a call of member.'''
@@ -610,8 +881,10 @@ class Testbed:
     # --- the daemon's log ---
 
     def log_lines(self):
-        '''Every syslog line the daemon wrote, probes included.'''
-        return self.sink.snapshot()
+        '''Every syslog line the daemon wrote, probes included, but not
+        those of the start-up handshake.'''
+        return [line for line in self.sink.snapshot()
+                if line.message not in self._handshake_messages]
 
     def log_messages(self, include_probes=False):
         '''The message texts, in order, without the settling probes.'''
@@ -703,19 +976,25 @@ class Testbed:
             if self._connection is not None:
                 self._connection.close()
                 self._connection = None
-            for process in (self.camera_process, self.bus_process):
-                if process is not None and process.poll() is None:
-                    process.terminate()
-                    try:
-                        process.wait(5)
-                    except subprocess.TimeoutExpired:
-                        process.kill()
-                        process.wait()
-            if self.bus_process is not None:
+            if self.monitor is not None:
+                self.monitor.close()
+            if self.camera_process is not None \
+                    and self.camera_process.poll() is None:
+                self.camera_process.terminate()
+                try:
+                    self.camera_process.wait(5)
+                except subprocess.TimeoutExpired:
+                    self.camera_process.kill()
+                    self.camera_process.wait()
+            self._stop_bus()
+            if self.bus_process is not None and self.bus_process.stdout:
                 self.bus_process.stdout.close()
         finally:
             self._saved_output = self.daemon_output()
             self.sink.close()
+            if self.bus_journal is not None:
+                self.bus_journal.close()
+            self._ready.close()
             shutil.rmtree(self.dir, ignore_errors=True)
 
     def _log_file(self, name):
