@@ -612,7 +612,7 @@ def main():
     text = "\n\n".join([
         "# Benchmarks",
         f"Every figure below comes from one run of `{args.command}` on {now}; rerun it to "
-        f"refresh this page and its plot (the full run takes about 80 minutes on 2 cores; "
+        f"refresh this page and its plot (the full run takes about 45 minutes on 2 idle cores; "
         f"`bench/run.sh --smoke` is the short run CI makes, which fails on a wrong call count).",
         "## Goals",
         report.goals_table(),
