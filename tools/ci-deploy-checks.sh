@@ -33,6 +33,14 @@ systemd-sysusers --root="$stage"
 grep -q '^ptz-preset-sync:x:[0-9]*:[0-9]*:PTZ preset synchronisation:/:/usr/sbin/nologin$' \
     "$stage/etc/passwd"
 echo "staged: binary, unit, sysusers entry, bus policy, example drop-in, manual page; user created"
+# The installed daemon needs GLib and libc only: no C++ runtime (the ARM builds check theirs).
+libraries=$(readelf -d "$stage/usr/sbin/ptz-preset-sync" |
+    sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+if [ "$libraries" != "libgio-2.0.so.0 libgobject-2.0.so.0 libglib-2.0.so.0 libc.so.6 " ]; then
+    echo "the installed daemon needs other libraries than GLib's and libc: $libraries" >&2
+    exit 1
+fi
+echo "staged daemon needs: $libraries"
 
 echo "== manual page"
 # Any warning fails: groff's own, and man's as it renders the page for an 80-column terminal.
