@@ -229,7 +229,11 @@ class Report:
             f"echoes, and the rest signals the service takes in and drops without a call "
             f"(speeds, states other than a recall, unknown change kinds, preset 0, payloads of "
             f"the wrong type). Each round ends when the action's calls have arrived, so every "
-            f"signal before it has been handled. Growth from the warmed-up point to "
+            f"signal before it has been handled. The warmed-up point, the checkpoint and the "
+            f"end are read at rest: 256 more dropped signals and a recall, then a pause in which "
+            f"the service's loop idles and gives back what they and the rounds before freed "
+            f"(read between two of its trims, as the samples below are, memory swings by some "
+            f"tens of KiB). Growth from the warmed-up point to "
             f"{g['checkpoint_signals']:,} signals: **{signed_kib(growth)}**; from there to "
             f"{g['signals']:,}: **{signed_kib(further)}**. The rounds took "
             f"{g['checkpoint_seconds']:.0f} s to the checkpoint and {g['seconds']:.0f} s in all.",
