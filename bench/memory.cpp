@@ -113,21 +113,29 @@ bool run_round(const Peer &service, gint32 channels, guint round, guint *handled
     return true;
 }
 
-// Reads the memory at rest: the service gives freed memory back once its loop idles after 256
-// signals, so a reading between two of those trims holds whatever the signals since the last
-// one freed. Enough dropped signals for a trim, a recall to know they were taken, the pause in
-// which the loop idles and trims, then the reading. These signals are not counted as handled.
-const guint REST_SIGNALS = 256;
-
-bool measure_at_rest(const Settings &settings, const Peer &service, gint32 channels,
-                     MemoryFigures *figures)
+// Emits count signals the service drops, with no round trip between them, then a recall to know
+// they were taken, and reads the memory after the pause in which the service's loop idles and
+// gives back what they freed. These signals are not counted as handled.
+bool measure_after_dropped(const Settings &settings, const Peer &service, gint32 channels,
+                           guint count, MemoryFigures *figures)
 {
-    for (guint i = 0; i < REST_SIGNALS; i++)
+    for (guint i = 0; i < count; i++)
         emit_noise(i, channels);
     bool ok = run_repetition(service.bus_name, nullptr, MirrorKind::RECALL, 1, 0,
                              service_echo_calls(MirrorKind::RECALL, channels)) >= 0;
     pause_ms(settings.idle_pause_ms);
     return ok && measure(service, figures);
+}
+
+// Reads the memory at rest: the service gives freed memory back once its loop idles after 256
+// signals, so a reading between two of those trims holds whatever the signals since the last
+// one freed; enough dropped signals for a trim come first.
+const guint REST_SIGNALS = 256;
+
+bool measure_at_rest(const Settings &settings, const Peer &service, gint32 channels,
+                     MemoryFigures *figures)
+{
+    return measure_after_dropped(settings, service, channels, REST_SIGNALS, figures);
 }
 
 bool measure_growth(const Settings &settings, GString *json, const char *label,
@@ -171,13 +179,7 @@ bool measure_growth(const Settings &settings, GString *json, const char *label,
     double seconds = (monotonic_ns() - start) / 1e9;
     ok = ok && no_stray_calls();
     ok = ok && measure_at_rest(settings, service, channels, &end);
-    // A burst with no round trip between its signals, then one action to know it was taken.
-    for (guint i = 0; ok && i < settings.burst_signals; i++)
-        emit_noise(i, channels);
-    ok = ok && run_repetition(service.bus_name, nullptr, MirrorKind::RECALL, 1, 0,
-                              service_echo_calls(MirrorKind::RECALL, channels)) >= 0;
-    pause_ms(settings.idle_pause_ms);
-    ok = ok && measure(service, &burst);
+    ok = ok && measure_after_dropped(settings, service, channels, settings.burst_signals, &burst);
     stop_peer(service);
     close_camera();
     if (ok) {

@@ -67,9 +67,8 @@ void on_preset_configuration_changed(GDBusConnection *connection, const gchar *s
     gint32 source_channel = read_source_channel(object_path, service_state.channel_count);
     ConfigurationChange change{};
     if (!decode_configuration_change(parameters, &change)) {
-        if (trace_enabled())
-            trace_line("change of type %s on channel %d: ignored, wrong type",
-                       parameters ? g_variant_get_type_string(parameters) : "()", source_channel);
+        trace_line("change of type %s on channel %d: ignored, wrong type",
+                   payload_type(parameters), source_channel);
         return;
     }
     g_autofree char *name = change.name;

@@ -30,6 +30,11 @@ void trace_line(const char *format, ...)
     va_end(args);
 }
 
+const char *payload_type(GVariant *parameters)
+{
+    return parameters ? g_variant_get_type_string(parameters) : "()";
+}
+
 // Every call takes the next serial number of the connection on this thread, so the walk's calls
 // are the difference between the serials before and after it.
 WalkMeter start_walk()

@@ -16,6 +16,9 @@ void trace_vline(const char *subject, const char *decision, va_list args);
 // Writes one debug line from a printf format, when the trace is on.
 void trace_line(const char *format, ...) G_GNUC_PRINTF(1, 2);
 
+// A payload's type string for a trace line, "()" for none.
+const char *payload_type(GVariant *parameters);
+
 // The calls a walk made and the time it took; zero when the trace is off, so that a walk costs
 // nothing more then.
 struct WalkMeter {

@@ -51,8 +51,7 @@ static void G_GNUC_PRINTF(3, 4) trace_state(GVariant *parameters, const PresetSt
         return;
     g_autofree char *subject = nullptr;
     if (!carries_three_ints(parameters))
-        subject = g_strdup_printf("preset state of type %s",
-                                  parameters ? g_variant_get_type_string(parameters) : "()");
+        subject = g_strdup_printf("preset state of type %s", payload_type(parameters));
     else if (signal.state == STATE_RECALLED)
         subject = g_strdup_printf("recall of preset %d on channel %d", signal.preset,
                                   signal.channel);
@@ -79,10 +78,9 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
     gint32 channel = signal.channel;
     gint32 preset = signal.preset;
     if (signal.state != STATE_RECALLED || !s.recall_echo_buffer) {
-        if (trace_enabled())
-            trace_state(parameters, signal,
-                        carries_three_ints(parameters) ? "ignored, not a recall"
-                                                       : "ignored, wrong type");
+        trace_state(parameters, signal,
+                    carries_three_ints(parameters) ? "ignored, not a recall"
+                                                   : "ignored, wrong type");
         return;
     }
     if (s.recall_echo_count >= MAX_BUFFER_SIGNAL_SIZE) {

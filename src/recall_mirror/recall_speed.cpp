@@ -13,7 +13,7 @@ static void trace_speed(GVariant *parameters, const PresetSpeed &announced)
         return;
     if (!carries_three_ints(parameters))
         trace_line("speed of type %s: wrong type, speed 0 for every channel",
-                   parameters ? g_variant_get_type_string(parameters) : "()");
+                   payload_type(parameters));
     else if (announced.space != 0)
         trace_line("speed %d in space %d: unsupported space, speed 0 for every channel",
                    announced.speed, announced.space);
