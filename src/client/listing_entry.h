@@ -2,7 +2,7 @@
 
 #include <glib.h>
 
-#include "core/service_state.h"
+#include "core/limits.h"
 
 // What the lookup reads from one listing entry.
 struct ListingEntry {

@@ -2,6 +2,7 @@
 
 #include "client/listing_entry.h"
 #include "client/preset_calls.h"
+#include "core/log_messages.h"
 #include "core/service_state.h"
 
 // Fetches a channel's listing anew; null when the query failed or its reply is not "(as)".
@@ -18,7 +19,7 @@ int preset_slot_on_channel(gint32 preset_id, gint32 channel, bool *numbers_run_b
         *numbers_run_below = true;
     g_autoptr(GVariant) listing = query_presets(channel, FALSE);
     if (!listing) {
-        g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to query presets", LOG_PREFIX);
+        log_warning("Failed to query presets");
         return 0;
     }
     if (numbers_run_below)
@@ -35,9 +36,8 @@ int lookup_preset_entry(gint32 preset_id, gint32 channel, char **name, float *pa
 {
     g_autoptr(GVariant) listing = query_presets(channel, TRUE);
     if (!listing) {
-        g_log(nullptr, G_LOG_LEVEL_WARNING,
-              "%sFailed to query presets for preset (id: %d) on channel %d", LOG_PREFIX, preset_id,
-              channel + 1);
+        log_warning("Failed to query presets for preset (id: %d) on channel %d", preset_id,
+                    channel + 1);
         return 0;
     }
     ListingEntry entry;

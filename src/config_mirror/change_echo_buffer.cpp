@@ -43,18 +43,16 @@ bool is_default_name(gint32 preset_id, const char *name)
 EchoMatch match_oldest_change(const ChangeEchoBuffer *buffer, guint32 count, gint32 preset_id,
                               const char *name, gint32 channel, int set_home)
 {
-    if (count == 0)
+    const ChangeRecord *oldest = oldest_record(buffer, count);
+    if (!oldest || oldest->preset_id != preset_id || oldest->channel == channel)
         return EchoMatch::NONE;
-    const ChangeRecord &oldest = buffer->records[0];
-    if (oldest.preset_id != preset_id || oldest.channel == channel)
-        return EchoMatch::NONE;
-    if (oldest.echoes_owed > 0 && same_record_name(oldest.name, name))
+    if (oldest->echoes_owed > 0 && same_record_name(oldest->name, name))
         return EchoMatch::NAMED;
     // Where channels held the preset under several names, a platform that keeps names echoes
     // each of them; our saves as home are then told by their flag.
-    if (oldest.saves_owed > 0 &&
+    if (oldest->saves_owed > 0 &&
         (set_home || is_default_name(preset_id, name) ||
-         (oldest.saved_name[0] != '\0' && same_record_name(oldest.saved_name, name))))
+         (oldest->saved_name[0] != '\0' && same_record_name(oldest->saved_name, name))))
         return EchoMatch::SAVED;
     return EchoMatch::NONE;
 }
@@ -68,35 +66,17 @@ void consume_oldest_change(ChangeEchoBuffer *buffer, guint32 *count, EchoMatch m
     if (owed > 0)
         owed--;
     if (oldest.echoes_owed == 0 && oldest.saves_owed == 0)
-        remove_oldest_change(buffer, count);
-}
-
-void remove_oldest_change(ChangeEchoBuffer *buffer, guint32 *count)
-{
-    if (*count == 0)
-        return;
-    memmove(&buffer->records[0], &buffer->records[1], (*count - 1) * sizeof(ChangeRecord));
-    (*count)--;
-    buffer->records[*count] = ChangeRecord{};
+        drop_oldest_record(buffer, count);
 }
 
 void append_change(ChangeEchoBuffer *buffer, guint32 *count, gint32 preset_id, const char *name,
                    gint32 channel, const EchoesOwed &owed)
 {
-    ChangeRecord &record = buffer->records[*count];
-    record = ChangeRecord{};
+    ChangeRecord &record = push_record(buffer, count);
     record.preset_id = preset_id;
     copy_record_name(record.name, name);
     record.channel = channel;
     record.echoes_owed = owed.named;
     record.saves_owed = owed.saved;
     memcpy(record.saved_name, owed.saved_name, sizeof record.saved_name);
-    (*count)++;
-}
-
-void clear_changes(ChangeEchoBuffer *buffer, guint32 *count)
-{
-    for (guint32 i = 0; i < *count && i < MAX_BUFFER_SIGNAL_SIZE; i++)
-        buffer->records[i] = ChangeRecord{};
-    *count = 0;
 }

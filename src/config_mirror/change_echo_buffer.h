@@ -32,13 +32,9 @@ EchoMatch match_oldest_change(const ChangeEchoBuffer *buffer, guint32 count, gin
 // Takes the matched echo off the oldest record, which goes once it is owed nothing more.
 void consume_oldest_change(ChangeEchoBuffer *buffer, guint32 *count, EchoMatch match);
 
-void remove_oldest_change(ChangeEchoBuffer *buffer, guint32 *count);
-
 // The caller makes sure a free slot exists.
 void append_change(ChangeEchoBuffer *buffer, guint32 *count, gint32 preset_id, const char *name,
                    gint32 channel, const EchoesOwed &owed);
-
-void clear_changes(ChangeEchoBuffer *buffer, guint32 *count);
 
 // True when name is "Pos<N>", the name a preset saved by number bears.
 bool is_default_name(gint32 preset_id, const char *name);

@@ -4,6 +4,7 @@
 
 #include "config_mirror/change_echo_buffer.h"
 #include "config_mirror/mirror_operations.h"
+#include "core/log_messages.h"
 #include "core/service_state.h"
 #include "core/trace.h"
 
@@ -82,9 +83,8 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
         return 0;
     }
     if (*selected.count >= MAX_BUFFER_SIGNAL_SIZE) {
-        g_log(nullptr, G_LOG_LEVEL_WARNING,
-              "%sReceived configuration_changed signals exceed MAX_BUFFER_SIGNAL_SIZE", LOG_PREFIX);
-        clear_changes(selected.buffer, selected.count);
+        log_warning("Received configuration_changed signals exceed MAX_BUFFER_SIGNAL_SIZE");
+        clear_records(selected.buffer, selected.count);
         trace_change(kind, preset_id, name, source_channel, set_home,
                      "dropped, full buffer emptied");
         return 0;
@@ -93,8 +93,8 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
                                           source_channel, set_home);
     if (match != EchoMatch::NONE) {
         // Echoes of our own changes are dropped here; the match takes one owed echo off.
-        const ChangeRecord &oldest = selected.buffer->records[0];
-        guint32 still_owed = oldest.echoes_owed + oldest.saves_owed - 1;
+        const ChangeRecord *oldest = oldest_record(selected.buffer, *selected.count);
+        guint32 still_owed = oldest->echoes_owed + oldest->saves_owed - 1;
         consume_oldest_change(selected.buffer, selected.count, match);
         trace_change(kind, preset_id, name, source_channel, set_home,
                      "echo of our own change, %u more owed", still_owed);

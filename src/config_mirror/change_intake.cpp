@@ -6,7 +6,6 @@
 
 #include "config_mirror/change_filter.h"
 #include "core/lifecycle.h"
-#include "core/memory_return.h"
 #include "core/service_state.h"
 #include "core/trace.h"
 
@@ -61,8 +60,7 @@ void on_preset_configuration_changed(GDBusConnection *connection, const gchar *s
                                      gpointer user_data)
 {
     (void)connection, (void)sender_name, (void)interface_name, (void)signal_name, (void)user_data;
-    note_signal_taken();
-    if (stop_requested())
+    if (!take_signal())
         return;
     gint32 source_channel = read_source_channel(object_path, service_state.channel_count);
     ConfigurationChange change{};

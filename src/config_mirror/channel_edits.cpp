@@ -1,37 +1,26 @@
 #include "config_mirror/channel_edits.h"
 
 #include "client/preset_calls.h"
-#include "core/service_state.h"
+#include "core/log_messages.h"
 
 EchoesOwed &echoes_of_kind(MirrorOutcome *outcome, guint32 kind)
 {
     return outcome->echoes[kind - PRESET_CREATED];
 }
 
-static bool save_by_number(GDBusProxy *proxy, gint32 preset_id, int set_home, guint channel)
+static bool save_by_number(const OtherChannel &channel, gint32 preset_id, int set_home)
 {
-    if (call_set_preset_number(proxy, preset_id, set_home))
+    if (call_set_preset_number(channel.coordinator, preset_id, set_home))
         return true;
-    g_log(nullptr, G_LOG_LEVEL_WARNING,
-          "%sFailed to create preset (id %d set as Home: %s) on channel %u", LOG_PREFIX, preset_id,
-          set_home ? "true" : "false", channel);
+    log_warning("Failed to create preset (id %d set as Home: %s) on channel %u", preset_id,
+                set_home ? "true" : "false", channel.number);
     return false;
 }
 
-// SetPresetNumber on a channel that lacks the preset: it echoes as a creation.
-static bool save_new_by_number(GDBusProxy *proxy, gint32 preset_id, int set_home, guint channel,
-                               MirrorOutcome *outcome)
+bool save_again_by_number(const OtherChannel &channel, gint32 preset_id, const char *former_name,
+                          MirrorOutcome *outcome)
 {
-    if (!save_by_number(proxy, preset_id, set_home, channel))
-        return false;
-    echoes_of_kind(outcome, PRESET_CREATED).saved++;
-    return true;
-}
-
-bool save_again_by_number(GDBusProxy *proxy, gint32 preset_id, const char *former_name,
-                          guint channel, MirrorOutcome *outcome)
-{
-    if (!save_by_number(proxy, preset_id, 1, channel))
+    if (!save_by_number(channel, preset_id, 1))
         return false;
     EchoesOwed &owed = echoes_of_kind(outcome, PRESET_UPDATED);
     owed.saved++;
@@ -41,40 +30,43 @@ bool save_again_by_number(GDBusProxy *proxy, gint32 preset_id, const char *forme
 }
 
 // Counts the echo of a rename or update that succeeded, or logs the one that failed.
-static bool count_named_edit(bool done, const char *failure_format, gint32 preset_id,
-                             const char *name, guint channel, MirrorOutcome *outcome)
+static bool G_GNUC_PRINTF(2, 0)
+    count_named_edit(bool done, const char *failure_format, gint32 preset_id, const char *name,
+                     const OtherChannel &channel, MirrorOutcome *outcome)
 {
     if (done) {
         echoes_of_kind(outcome, PRESET_UPDATED).named++;
         return true;
     }
-    g_log(nullptr, G_LOG_LEVEL_WARNING, failure_format, LOG_PREFIX, preset_id, name, channel);
+    log_warning(failure_format, preset_id, name, channel.number);
     return false;
 }
 
-bool rename_on_channel(GDBusProxy *proxy, gint32 preset_id, const char *name, guint channel,
+bool rename_on_channel(const OtherChannel &channel, gint32 preset_id, const char *name,
                        MirrorOutcome *outcome)
 {
-    return count_named_edit(call_rename_preset(proxy, preset_id, name),
-                            "%sFailed to rename preset (id %d, name %s) on channel %u", preset_id,
+    return count_named_edit(call_rename_preset(channel.coordinator, preset_id, name),
+                            "Failed to rename preset (id %d, name %s) on channel %u", preset_id,
                             name, channel, outcome);
 }
 
-bool update_on_channel(GDBusProxy *proxy, gint32 preset_id, const char *name, guint channel,
+bool update_on_channel(const OtherChannel &channel, gint32 preset_id, const char *name,
                        MirrorOutcome *outcome)
 {
-    bool done = call_without_result(proxy, "UpdatePreset",
+    bool done = call_without_result(channel.coordinator, "UpdatePreset",
                                     g_variant_new("(siis)", PRESET_ROLE, 0, preset_id, name));
-    return count_named_edit(done, "%sFailed to update preset (id %d, name %s) on channel %u",
+    return count_named_edit(done, "Failed to update preset (id %d, name %s) on channel %u",
                             preset_id, name, channel, outcome);
 }
 
-bool create_by_number(GDBusProxy *proxy, gint32 preset_id, const char *name, int set_home,
-                      guint channel, MirrorOutcome *outcome)
+// SetPresetNumber on a channel that lacks the preset echoes as a creation.
+bool create_by_number(const OtherChannel &channel, gint32 preset_id, const char *name, int set_home,
+                      MirrorOutcome *outcome)
 {
-    if (!save_new_by_number(proxy, preset_id, set_home, channel, outcome))
+    if (!save_by_number(channel, preset_id, set_home))
         return false;
+    echoes_of_kind(outcome, PRESET_CREATED).saved++;
     if (is_default_name(preset_id, name))
         return true;
-    return rename_on_channel(proxy, preset_id, name, channel, outcome);
+    return rename_on_channel(channel, preset_id, name, outcome);
 }

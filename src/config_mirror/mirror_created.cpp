@@ -2,7 +2,8 @@
 #include "client/preset_listing.h"
 #include "config_mirror/channel_edits.h"
 #include "config_mirror/mirror_operations.h"
-#include "core/service_state.h"
+#include "core/log_messages.h"
+#include "core/other_channels.h"
 
 // Number of presets the source channel reports, 0 when it cannot be read.
 static gsize source_preset_count(gint32 source_channel)
@@ -10,24 +11,22 @@ static gsize source_preset_count(gint32 source_channel)
     g_autoptr(GVariant) reply = call_preset_method(
         service_state.channel_proxies[source_channel - 1], "GetPresets", nullptr, "(ua(us))");
     if (!reply) {
-        g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to get number of existing presets",
-              LOG_PREFIX);
+        log_warning("Failed to get number of existing presets");
         return 0;
     }
     g_autoptr(GVariant) presets = g_variant_get_child_value(reply, 1);
     return g_variant_n_children(presets);
 }
 
-static int create_by_name(GDBusProxy *proxy, gint32 preset_id, const char *name, int set_home,
-                          guint channel, MirrorOutcome *outcome)
+static int create_by_name(const OtherChannel &channel, gint32 preset_id, const char *name,
+                          int set_home, MirrorOutcome *outcome)
 {
-    if (call_set_preset_name(proxy, name, set_home)) {
+    if (call_set_preset_name(channel.coordinator, name, set_home)) {
         echoes_of_kind(outcome, PRESET_CREATED).named++;
         return 1;
     }
-    g_log(nullptr, G_LOG_LEVEL_WARNING,
-          "%sFailed to create preset (id %d, name %s set_home %s) on channel %u", LOG_PREFIX,
-          preset_id, name, set_home ? "true" : "false", channel);
+    log_warning("Failed to create preset (id %d, name %s set_home %s) on channel %u", preset_id,
+                name, set_home ? "true" : "false", channel.number);
     return 0;
 }
 
@@ -37,19 +36,18 @@ int mirror_created_preset(gint32 preset_id, const char *name, gint32 source_chan
     gsize preset_count = source_preset_count(source_channel);
     bool source_numbers_run = preset_id >= 0 && static_cast<gsize>(preset_id) == preset_count;
     int result = 0;
-    for (gint32 i = 0; i < service_state.channel_count; i++) {
+    walk_other_channels(source_channel, [&](const OtherChannel &channel) {
         bool numbers_run_below = false;
-        if (i == source_channel - 1 ||
-            preset_slot_on_channel(preset_id, i, source_numbers_run ? &numbers_run_below : nullptr))
-            continue;
-        GDBusProxy *proxy = service_state.coordinator_proxies[i];
-        guint channel = static_cast<guint>(i + 1);
+        if (preset_slot_on_channel(preset_id, channel.index,
+                                   source_numbers_run ? &numbers_run_below : nullptr))
+            return true;
         // By name only where any free number the platform picks is this one; by number, the
         // preset keeps its number whatever gaps the channel has.
         if (numbers_run_below)
-            result = create_by_name(proxy, preset_id, name, set_home, channel, outcome);
+            result = create_by_name(channel, preset_id, name, set_home, outcome);
         else
-            result = create_by_number(proxy, preset_id, name, set_home, channel, outcome);
-    }
+            result = create_by_number(channel, preset_id, name, set_home, outcome);
+        return true;
+    });
     return result;
 }

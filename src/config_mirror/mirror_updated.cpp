@@ -5,7 +5,8 @@
 #include "config_mirror/channel_edits.h"
 #include "config_mirror/mirror_operations.h"
 #include "config_mirror/update_decision.h"
-#include "core/service_state.h"
+#include "core/log_messages.h"
+#include "core/other_channels.h"
 
 namespace
 {
@@ -20,45 +21,41 @@ struct UpdateWalk {
     int result;
 };
 
-void set_home_by_name(UpdateWalk &walk, GDBusProxy *proxy, guint channel)
+void set_home_by_name(UpdateWalk &walk, const OtherChannel &channel)
 {
-    walk.result = call_set_preset_name(proxy, walk.name, 1);
+    walk.result = call_set_preset_name(channel.coordinator, walk.name, 1);
     if (walk.result)
         echoes_of_kind(walk.outcome, PRESET_UPDATED).named++;
     else
-        g_log(nullptr, G_LOG_LEVEL_WARNING,
-              "%sFailed to set preset (id %d, name %s, set as Home: %s) on channel %u", LOG_PREFIX,
-              walk.preset_id, walk.name, "true", channel);
+        log_warning("Failed to set preset (id %d, name %s, set as Home: %s) on channel %u",
+                    walk.preset_id, walk.name, "true", channel.number);
 }
 
-void update_or_rename(UpdateWalk &walk, GDBusProxy *proxy, guint channel, bool moved)
+void update_or_rename(UpdateWalk &walk, const OtherChannel &channel, bool moved)
 {
-    walk.result = moved
-                      ? update_on_channel(proxy, walk.preset_id, walk.name, channel, walk.outcome)
-                      : rename_on_channel(proxy, walk.preset_id, walk.name, channel, walk.outcome);
+    walk.result = moved ? update_on_channel(channel, walk.preset_id, walk.name, walk.outcome)
+                        : rename_on_channel(channel, walk.preset_id, walk.name, walk.outcome);
 }
 
 // Saves the preset again by number as home, then gives it the name; false ends the walk. The
 // rename follows even when the name is "Pos<N>": a platform may keep the name the preset had.
-bool set_home_by_number(UpdateWalk &walk, GDBusProxy *proxy, guint channel, const char *former_name,
+bool set_home_by_number(UpdateWalk &walk, const OtherChannel &channel, const char *former_name,
                         bool moved)
 {
-    walk.result = save_again_by_number(proxy, walk.preset_id, former_name, channel, walk.outcome);
+    walk.result = save_again_by_number(channel, walk.preset_id, former_name, walk.outcome);
     if (!walk.result)
         return false;
-    update_or_rename(walk, proxy, channel, moved);
+    update_or_rename(walk, channel, moved);
     return true;
 }
 
 // Brings one other channel in step; false when the walk must stop.
-bool update_channel(UpdateWalk &walk, int set_home, gint32 index)
+bool update_channel(UpdateWalk &walk, int set_home, const OtherChannel &channel)
 {
-    GDBusProxy *proxy = service_state.coordinator_proxies[index];
-    guint channel = static_cast<guint>(index + 1);
     g_autofree char *name = nullptr;
     float pan = 0.0f;
     float tilt = 0.0f;
-    bool found = lookup_preset_entry(walk.preset_id, index, &name, &pan, &tilt);
+    bool found = lookup_preset_entry(walk.preset_id, channel.index, &name, &pan, &tilt);
     bool same_name = found && strcmp(walk.name, name) == 0;
     bool moved = found && position_moved(walk.source_pan, walk.source_tilt, pan, tilt);
     switch (decide_update_case(found, same_name, set_home)) {
@@ -66,20 +63,20 @@ bool update_channel(UpdateWalk &walk, int set_home, gint32 index)
         break;
     case UpdateCase::MISSING_HOME:
         // Saved by number, as a creation by number is, so that it keeps its number here.
-        walk.result = create_by_number(proxy, walk.preset_id, walk.name, 1, channel, walk.outcome);
+        walk.result = create_by_number(channel, walk.preset_id, walk.name, 1, walk.outcome);
         break;
     case UpdateCase::SAME_NAME_HOME:
-        set_home_by_name(walk, proxy, channel);
+        set_home_by_name(walk, channel);
         break;
     case UpdateCase::SAME_NAME:
         if (moved)
-            update_or_rename(walk, proxy, channel, true);
+            update_or_rename(walk, channel, true);
         break;
     case UpdateCase::OTHER_NAME:
-        update_or_rename(walk, proxy, channel, moved);
+        update_or_rename(walk, channel, moved);
         break;
     case UpdateCase::OTHER_NAME_HOME:
-        return set_home_by_number(walk, proxy, channel, name, moved);
+        return set_home_by_number(walk, channel, name, moved);
     }
     return true;
 }
@@ -109,11 +106,8 @@ int mirror_updated_preset(gint32 preset_id, const char *name, gint32 source_chan
         walk.name = source_name;
         copy_record_name(outcome->applied_name, source_name);
     }
-    for (gint32 i = 0; i < service_state.channel_count; i++) {
-        if (i == source_channel - 1)
-            continue;
-        if (!update_channel(walk, set_home, i))
-            break;
-    }
+    walk_other_channels(source_channel, [&](const OtherChannel &channel) {
+        return update_channel(walk, set_home, channel);
+    });
     return walk.result;
 }

@@ -1,14 +1,8 @@
 #include "core/bus_setup.h"
 
 #include "client/preset_calls.h"
+#include "core/bus_names.h"
 #include "core/service_state.h"
-
-static const char COORDINATOR_NAME[] = "com.orvo.PTZ.Coordinator";
-static const char COORDINATOR_PATH[] = "/com/orvo/PTZ/Coordinator";
-static const char COORDINATOR_INTERFACE[] = "com.orvo.PTZ.Coordinator";
-static const char CHANNEL_SERVICE_NAME[] = "com.orvo.Ptz1";
-static const char CHANNEL_PATH_PREFIX[] = "/com/orvo/Ptz1/Channel";
-static const char CHANNEL_INTERFACE[] = "com.orvo.Ptz1.Channel";
 
 static GDBusProxy *new_proxy(const char *name, const char *path, const char *interface)
 {
@@ -59,12 +53,12 @@ static void allocate_buffers_and_tables()
 static bool create_channel_proxies()
 {
     for (gint32 n = 1; n <= service_state.channel_count; n++) {
-        g_autofree char *channel_path = g_strdup_printf("%s/%d", CHANNEL_PATH_PREFIX, n);
+        g_autofree char *channel_path = channel_object_path(CHANNEL_PATH_PREFIX, n);
         service_state.channel_proxies[n - 1] =
             new_proxy(CHANNEL_SERVICE_NAME, channel_path, CHANNEL_INTERFACE);
         if (!service_state.channel_proxies[n - 1])
             return false;
-        g_autofree char *coordinator_path = g_strdup_printf("%s/%d", COORDINATOR_PATH, n);
+        g_autofree char *coordinator_path = channel_object_path(COORDINATOR_PATH, n);
         service_state.coordinator_proxies[n - 1] =
             new_proxy(COORDINATOR_NAME, coordinator_path, COORDINATOR_INTERFACE);
         if (!service_state.coordinator_proxies[n - 1])

@@ -6,6 +6,7 @@
 #include <glib-unix.h>
 
 #include "core/bus_setup.h"
+#include "core/memory_return.h"
 #include "core/readiness.h"
 #include "core/service_state.h"
 #include "core/subscriptions.h"
@@ -65,7 +66,8 @@ void watch_sigterm()
     sigaction(SIGTERM, &noting, &source_action);
 }
 
-bool stop_requested()
+bool take_signal()
 {
-    return sigterm_arrived.load();
+    note_signal_taken();
+    return !sigterm_arrived.load();
 }

@@ -12,5 +12,6 @@ gboolean on_sigterm(gpointer user_data);
 // handlers can tell before the source's turn comes.
 void watch_sigterm();
 
-// True once SIGTERM has arrived: the signals still queued are then left unhandled.
-bool stop_requested();
+// Called first by every signal handler: counts the signal taken in, and says whether to handle
+// it. Once SIGTERM has arrived, the signals still queued are left unhandled.
+bool take_signal();

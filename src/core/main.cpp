@@ -2,6 +2,7 @@
 
 #include "core/bus_setup.h"
 #include "core/lifecycle.h"
+#include "core/log_messages.h"
 #include "core/memory_return.h"
 #include "core/service_state.h"
 #include "ov_log.h"
@@ -13,8 +14,8 @@ int main()
     watch_sigterm();
     int status = run_service();
     if (status != 0)
-        g_log(nullptr, LOG_LEVEL_START_FAILURE,
-              "%sCould not start service due to failure in DBus setup!", LOG_PREFIX);
+        log_message(LOG_LEVEL_START_FAILURE,
+                    "Could not start service due to failure in DBus setup!");
     release_service_state();
     ov_log_cleanup();
     exit(status);

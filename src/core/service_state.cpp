@@ -9,5 +9,3 @@ static ServiceState initial_service_state()
 }
 
 ServiceState service_state = initial_service_state();
-
-const char LOG_PREFIX[] = "";

@@ -2,10 +2,8 @@
 
 #include <gio/gio.h>
 
-// Capacity of every echo buffer.
-constexpr guint32 MAX_BUFFER_SIGNAL_SIZE = 32;
-// A record's name field: 95 bytes of name and the terminator.
-constexpr gsize RECORD_NAME_SIZE = 96;
+#include "core/echo_fifo.h"
+#include "core/limits.h"
 
 // One configuration change applied to the other channels, and the echoes of it still owed.
 struct ChangeRecord {
@@ -26,13 +24,8 @@ struct RecallRecord {
     gint32 channel_number;
 };
 
-struct ChangeEchoBuffer {
-    ChangeRecord records[MAX_BUFFER_SIGNAL_SIZE];
-};
-
-struct RecallEchoBuffer {
-    RecallRecord records[MAX_BUFFER_SIGNAL_SIZE];
-};
+using ChangeEchoBuffer = EchoBuffer<ChangeRecord>;
+using RecallEchoBuffer = EchoBuffer<RecallRecord>;
 
 // Everything the service keeps; per-channel tables are indexed by channel number - 1.
 struct ServiceState {
@@ -57,10 +50,3 @@ struct ServiceState {
 };
 
 extern ServiceState service_state;
-
-// Every message format starts with "%s", filled with this prefix.
-extern const char LOG_PREFIX[];
-
-// Level value of the single start-failure message.
-constexpr GLogLevelFlags LOG_LEVEL_START_FAILURE =
-    static_cast<GLogLevelFlags>(1 << G_LOG_LEVEL_USER_SHIFT);

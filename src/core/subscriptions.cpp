@@ -1,15 +1,10 @@
 #include "core/subscriptions.h"
 
 #include "config_mirror/change_intake.h"
+#include "core/bus_names.h"
 #include "core/service_state.h"
 #include "recall_mirror/recall_mirror.h"
 #include "recall_mirror/recall_speed.h"
-
-static const char CHANNEL_PATH_PREFIX[] = "/com/orvo/Ptz1/Channel";
-static const char COORDINATOR_PATH_PREFIX[] = "/com/orvo/PTZ/Coordinator";
-// The channel service signals under its bus name, not under its object interface.
-static const char CHANNEL_SIGNAL_INTERFACE[] = "com.orvo.Ptz1";
-static const char COORDINATOR_INTERFACE[] = "com.orvo.PTZ.Coordinator";
 
 static guint subscribe(const char *interface, const char *member, const char *path,
                        GDBusSignalCallback handler)
@@ -32,8 +27,8 @@ void subscribe_channel_signals()
     if (s.channel_count <= 0 || !tables_exist())
         return;
     for (gint32 n = 1; n <= s.channel_count; n++) {
-        g_autofree char *channel_path = g_strdup_printf("%s/%d", CHANNEL_PATH_PREFIX, n);
-        g_autofree char *coordinator_path = g_strdup_printf("%s/%d", COORDINATOR_PATH_PREFIX, n);
+        g_autofree char *channel_path = channel_object_path(CHANNEL_PATH_PREFIX, n);
+        g_autofree char *coordinator_path = channel_object_path(COORDINATOR_PATH, n);
         s.config_changed_subscriptions[n - 1] =
             subscribe(CHANNEL_SIGNAL_INTERFACE, "PresetConfigurationChanged2", channel_path,
                       on_preset_configuration_changed);

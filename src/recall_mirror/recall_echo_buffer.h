@@ -13,7 +13,5 @@ enum class RecallMatch {
 
 RecallMatch match_oldest_recall(const RecallEchoBuffer *buffer, guint32 count, gint32 preset,
                                 gint32 channel);
-void remove_oldest_recall(RecallEchoBuffer *buffer, guint32 *count);
 // The caller makes sure a free slot exists.
 void append_recall(RecallEchoBuffer *buffer, guint32 *count, gint32 preset, gint32 channel);
-void clear_recalls(RecallEchoBuffer *buffer, guint32 *count);

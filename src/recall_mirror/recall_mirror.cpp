@@ -4,7 +4,8 @@
 
 #include "client/preset_calls.h"
 #include "core/lifecycle.h"
-#include "core/memory_return.h"
+#include "core/log_messages.h"
+#include "core/other_channels.h"
 #include "core/service_state.h"
 #include "core/trace.h"
 #include "recall_mirror/recall_echo_buffer.h"
@@ -12,34 +13,35 @@
 
 static const gint32 STATE_RECALLED = 1;
 
+static bool goto_preset(const OtherChannel &channel, gint32 preset_number)
+{
+    if (call_without_result(channel.coordinator, "GotoPresetNumber",
+                            g_variant_new("(siii)", PRESET_ROLE, 0, preset_number,
+                                          service_state.preset_speeds[channel.index])))
+        return true;
+    log_warning("Failed to go to preset (id %d) on channel %u", preset_number, channel.number);
+    return false;
+}
+
 void mirror_recall(gint32 preset_number, gint32 source_channel)
 {
     ServiceState &s = service_state;
-    // Only this recall's own walk may ask for a record.
+    // Only this recall's own walk may ask for a record: the last channel whose state could be
+    // read decides, by a GotoPresetNumber that succeeded.
     s.recall_echo_expected = 0;
-    for (gint32 i = 0; i < s.channel_count; i++) {
-        if (i == source_channel - 1)
-            continue;
-        GDBusProxy *proxy = s.coordinator_proxies[i];
-        g_autoptr(GVariant) state = call_preset_method(proxy, "GetPtzPresetState", nullptr, "(ii)");
+    walk_other_channels(source_channel, [&](const OtherChannel &channel) {
+        g_autoptr(GVariant) state =
+            call_preset_method(channel.coordinator, "GetPtzPresetState", nullptr, "(ii)");
         if (!state) {
-            g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to get PresetStatus on channel %d",
-                  LOG_PREFIX, i + 1);
-            continue;
+            log_warning("Failed to get PresetStatus on channel %d",
+                        static_cast<gint32>(channel.number));
+            return true;
         }
         gint32 reported = 0;
         g_variant_get(state, "(ii)", &reported, nullptr);
-        if (reported == preset_number) {
-            s.recall_echo_expected = 0;
-            continue;
-        }
-        s.recall_echo_expected = call_without_result(
-            proxy, "GotoPresetNumber",
-            g_variant_new("(siii)", PRESET_ROLE, 0, preset_number, s.preset_speeds[i]));
-        if (!s.recall_echo_expected)
-            g_log(nullptr, G_LOG_LEVEL_WARNING, "%sFailed to go to preset (id %d) on channel %u",
-                  LOG_PREFIX, preset_number, static_cast<guint>(i + 1));
-    }
+        s.recall_echo_expected = reported != preset_number && goto_preset(channel, preset_number);
+        return true;
+    });
 }
 
 // One trace line per preset state: what arrived, e.g. `recall of preset 5 on channel 1`, then
@@ -71,8 +73,7 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
     (void)connection, (void)sender_name, (void)object_path, (void)interface_name, (void)signal_name,
         (void)user_data;
     ServiceState &s = service_state;
-    note_signal_taken();
-    if (stop_requested())
+    if (!take_signal())
         return;
     PresetState signal = decode_preset_state(parameters);
     gint32 channel = signal.channel;
@@ -85,7 +86,7 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
     }
     if (s.recall_echo_count >= MAX_BUFFER_SIGNAL_SIZE) {
         // A full buffer is emptied silently and this signal is lost.
-        clear_recalls(s.recall_echo_buffer, &s.recall_echo_count);
+        clear_records(s.recall_echo_buffer, &s.recall_echo_count);
         trace_state(parameters, signal, "dropped, full buffer emptied");
         return;
     }
@@ -95,7 +96,7 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
         return;
     case RecallMatch::OTHER_CHANNEL:
         // Echoes of our own recalls are dropped here.
-        remove_oldest_recall(s.recall_echo_buffer, &s.recall_echo_count);
+        drop_oldest_record(s.recall_echo_buffer, &s.recall_echo_count);
         trace_state(parameters, signal, "echo of our own recall");
         return;
     case RecallMatch::NONE:

@@ -1,7 +1,7 @@
 #include "recall_mirror/recall_speed.h"
 
 #include "core/lifecycle.h"
-#include "core/memory_return.h"
+#include "core/log_messages.h"
 #include "core/service_state.h"
 #include "core/trace.h"
 #include "recall_mirror/recall_payloads.h"
@@ -27,14 +27,12 @@ void on_preset_speed(GDBusConnection *connection, const gchar *sender_name,
 {
     (void)connection, (void)sender_name, (void)object_path, (void)interface_name, (void)signal_name,
         (void)user_data;
-    note_signal_taken();
-    if (stop_requested())
+    if (!take_signal())
         return;
     PresetSpeed announced = decode_preset_speed(parameters);
     gint32 speed = announced.speed;
     if (announced.space != 0) {
-        g_log(nullptr, G_LOG_LEVEL_WARNING, "%sReceived unsupported space in speed signal:%d",
-              LOG_PREFIX, announced.space);
+        log_warning("Received unsupported space in speed signal:%d", announced.space);
         speed = 0;
     }
     for (gint32 i = 0; i < service_state.channel_count; i++)

@@ -102,7 +102,7 @@ TEST_F(ChangeBufferTest, EmptyBufferNeverMatches)
 {
     EXPECT_EQ(match_oldest_change(&buffer, count, 0, "", 0), EchoMatch::NONE);
     EXPECT_EQ(match_oldest_change(&buffer, count, 0, "Pos0", 1), EchoMatch::NONE);
-    remove_oldest_change(&buffer, &count);
+    drop_oldest_record(&buffer, &count);
     consume_oldest_change(&buffer, &count, EchoMatch::NAMED);
     EXPECT_EQ(count, 0u);
 }
@@ -112,12 +112,12 @@ TEST_F(ChangeBufferTest, RemovalKeepsOrderAndEmptiesTheFreedSlot)
     for (gint32 i = 1; i <= static_cast<gint32>(MAX_BUFFER_SIGNAL_SIZE); i++)
         append_change(&buffer, &count, i, ("P" + std::to_string(i)).c_str(), 1, owed(1, 1, "Q"));
     EXPECT_EQ(count, MAX_BUFFER_SIGNAL_SIZE);
-    remove_oldest_change(&buffer, &count);
+    drop_oldest_record(&buffer, &count);
     EXPECT_EQ(count, MAX_BUFFER_SIGNAL_SIZE - 1);
     EXPECT_EQ(buffer.records[0].preset_id, 2);
     EXPECT_STREQ(buffer.records[30].name, "P32");
     EXPECT_TRUE(slots_from_count_are_empty());
-    clear_changes(&buffer, &count);
+    clear_records(&buffer, &count);
     EXPECT_EQ(count, 0u);
     EXPECT_TRUE(slots_from_count_are_empty());
 }
