@@ -36,16 +36,19 @@ def unit_environment():
 
 
 class StandInProcess:
-    '''The stand-in, its output lines collected by a thread.'''
+    '''The stand-in, its output lines collected by a thread; echo is where
+    the signals its methods cause go (see bench/README.md).'''
 
-    def __init__(self, env, channels, presets, stderr):
-        if not STAND_IN.is_file():
+    def __init__(self, env, channels, presets, stderr, echo='none',
+                 binary=STAND_IN):
+        if not binary.is_file():
             raise FileNotFoundError(
-                f'{STAND_IN} not built (meson setup build-bench '
-                '-Dbenchmarks=true && ninja -C build-bench)')
+                f'{binary} not built (meson setup build-bench '
+                '-Dbenchmarks=true && ninja -C build-bench, or set '
+                'PTZ_STAND_IN_BIN)')
         self.process = subprocess.Popen(
-            [str(STAND_IN), '--channels', str(channels), '--presets',
-             str(presets), '--echo', 'none'],
+            [str(binary), '--channels', str(channels), '--presets',
+             str(presets), '--echo', echo],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=stderr,
             env=env)
         ready = self.process.stdout.readline().decode().split()
