@@ -6,65 +6,16 @@ Load it with `python3 -m dbusmock --system --template ptz_camera.py
 Parameter `channels` (int, default 4) is what GetNumberOfChannels replies;
 channel objects exist for 1 .. channels (none for 0 or a negative count).
 
-One connection owns both bus names:
-
-- "com.orvo.PTZ.Coordinator": "/com/orvo/PTZ/Coordinator" (interface
-  "com.orvo.PTZ.Coordinator": GetNumberOfChannels) and
-  "/com/orvo/PTZ/Coordinator/N" (same interface: QueryPresets, SetPresetName,
-  SetPresetNumber, RenamePreset, UpdatePreset, RemovePresetName,
-  GetPtzPresetState, GotoPresetNumber); PtzPresetState and PresetSpeed "iii"
-  are emitted there.
-- "com.orvo.Ptz1": "/com/orvo/Ptz1/Channel/N" (interface
-  "com.orvo.Ptz1.Channel": GetPresets); PresetConfigurationChanged2
-  "usua{sb}a{sv}" is emitted there with interface "com.orvo.Ptz1".
-
-The model: one pan/tilt head shared by all channels; per channel a preset
-table (number -> name, pan, tilt), one home preset (or none) and the preset
-the channel reports (0: none).
-
-- SetPresetName(role, 0, name, home): the channel's preset with that name is
-  saved again at the head position (kind 2), else a new one is created at the
-  head position under the lowest unused number (kind 1).
-- SetPresetNumber(role, 0, n, home): preset n is saved again (kind 2) or
-  created (kind 1), at the head position and under its default name
-  "Pos<n>" either way (a rename gives it another).
-- Where cameras differ, the behaviour set with SetBehaviour decides:
-  "default" as above; "keeps-name": SetPresetNumber on an existing preset
-  keeps its name (a new one is still "Pos<n>"); "after-highest":
-  SetPresetName on a name the channel lacks creates it under the number
-  after the channel's highest (1 when it has none).  The user methods below
-  follow the same rules.
-- RenamePreset(role, 0, n, name): kind 2 with the new name; position kept.
-- UpdatePreset(role, 0, n, name): kind 2 with the new name at the head
-  position.
-- RemovePresetName(role, 0, name): kind 3 with number and name; fails when no
-  preset has that name.  With several presets of one name the lowest number
-  is meant (for SetPresetName too).
-- GotoPresetNumber(role, 0, n, speed): fails for a missing preset; moves the
-  head there, the channel reports n and PtzPresetState (N, n, 1) is emitted.
-- A true home flag makes the preset the channel's home; a false one leaves
-  the home as it is.  The flags of PresetConfigurationChanged2 always hold
-  "SET_HOME", true only when the call set home; the properties hold "pan"
-  and "tilt" (empty for kind 3).
-- QueryPresets(role, 0, with_positions): ascending by number, one entry per
-  preset, "presetposno<N>=<name>:pan=<p>:tilt=<t>:home=<0|1>"; without
-  positions "presetposno<N>=<name>:home=<0|1>".
-- GetPresets(): (home preset number or 0, [(number, name), ...]).
-- GetPtzPresetState(): (reported preset, 0).
-- The role must be "Operator", the reserved int 0, names non-empty, preset
-  numbers positive; anything else, and a call whose wire signature is not
-  the method's, is rejected with org.freedesktop.DBus.Error.InvalidArgs.
-- A failed call changes nothing, emits nothing and returns a D-Bus error
-  (com.orvo.PTZ.Error.Failed unless set otherwise).
-- A user's move of the head makes every channel report no preset (0); a
-  recall or GotoPresetNumber changes only what its own channel reports.
+What the camera's objects, methods and signals do, its listing entries,
+errors and behaviour variants: README.md beside this file, which the
+benchmark's native stand-in follows too.
 
 Control surface for tests and demos: object "/com/orvo/Sim", interface
 "com.orvo.Sim.Control", reached through either bus name.  Channel 0 in the
 fault methods means the top object "/com/orvo/PTZ/Coordinator".
 
-Acting as a user (emitting as the real camera would; errors as above):
-  UserMove(d pan, d tilt)
+Acting as a user (signals and errors as the methods' in README.md):
+  UserMove(d pan, d tilt)       every channel then reports no preset (0)
   UserCreateByName(i channel, s name, b home) -> i number
   UserCreateByNumber(i channel, i number, b home)
   UserRename(i channel, i number, s name)
@@ -123,6 +74,7 @@ CONTROL_IFACE = 'com.orvo.Sim.Control'
 
 ERROR_FAILED = 'com.orvo.PTZ.Error.Failed'
 ERROR_INVALID_ARGS = 'org.freedesktop.DBus.Error.InvalidArgs'
+ERROR_UNKNOWN_METHOD = 'org.freedesktop.DBus.Error.UnknownMethod'
 ROLE = 'Operator'
 
 BEHAVIOURS = ('default', 'keeps-name', 'after-highest')
@@ -354,17 +306,17 @@ class Camera:
             name, pan, tilt = ch.presets[number]
             fields = [f'presetposno{number}={name}']
             if with_positions:
-                fields += [f'pan={pan!r}', f'tilt={tilt!r}']
+                fields += [f'pan={pan:.2f}', f'tilt={tilt:.2f}']
             fields.append(f'home={int(number == ch.home)}')
             entries.append(':'.join(fields))
         return dbus.Array(entries, signature='s')
 
     def emit_change(self, ch, number, kind, home):
-        _, pan, tilt = ch.presets[number]
         self.emit(CHANNEL_PREFIX + str(ch.number), CHANNEL_BUS_NAME,
                   'PresetConfigurationChanged2', 'usua{sb}a{sv}',
                   [number, ch.presets[number][0], kind,
-                   {'SET_HOME': bool(home)}, {'pan': pan, 'tilt': tilt}])
+                   {'SET_HOME': bool(home)},
+                   dbus.Dictionary({}, signature='sv')])
 
     def emit(self, path, interface, member, signature, args):
         signal = dbus.lowlevel.SignalMessage(path, interface, member)
@@ -435,10 +387,14 @@ class Camera:
                              plain(msg.get_args_list())])
         kind, _ = self.object_of(path)
         method = METHODS.get(member)
-        if kind is None or method is None or method[0] != kind \
-                or interface != KIND_INTERFACES[kind]:
+        if kind is None or method is None:
             return dbus.lowlevel.HANDLER_RESULT_NOT_YET_HANDLED
-        if signature != method[1]:
+        if method[0] != kind:
+            reply = dbus.lowlevel.ErrorMessage(
+                msg, ERROR_UNKNOWN_METHOD, f'no method {member} at {path}')
+        elif interface != KIND_INTERFACES[kind]:
+            return dbus.lowlevel.HANDLER_RESULT_NOT_YET_HANDLED
+        elif signature != method[1]:
             reply = dbus.lowlevel.ErrorMessage(
                 msg, ERROR_INVALID_ARGS,
                 f'{member} takes "{method[1]}", not "{signature}"')
@@ -510,7 +466,7 @@ def coordinator_methods(cam, ch):
             lambda number, name: cam.update(ch, number, name)),
         'RemovePresetName': with_caller(
             lambda name: cam.remove_by_name(ch, name)),
-        'GetPtzPresetState': lambda _: (ch.reported, 0),
+        'GetPtzPresetState': lambda _: (ch.reported, int(ch.reported != 0)),
         'GotoPresetNumber': with_caller(
             lambda number, _speed: cam.goto(ch, number)),
     })
