@@ -135,25 +135,22 @@ CameraSignal prepare_repetition(CameraModel &camera, MirrorKind kind, gint32 sou
     case MirrorKind::CREATE_BY_NAME: {
         // The next free number equals the new count, so the creation goes by name.
         gint32 number = LISTED_PRESETS + 1;
-        store_preset(origin, {number, "Created", origin.pan, origin.tilt, false});
+        store_preset(origin, {number, "Created", origin.head->pan, origin.head->tilt});
         return change_signal(source, CHANGE_CREATED, number, "Created");
     }
     case MirrorKind::CREATE_BY_NUMBER:
-        store_preset(origin, {DOCK_NUMBER, DOCK_NAME, origin.pan, origin.tilt, false});
+        store_preset(origin, {DOCK_NUMBER, DOCK_NAME, origin.head->pan, origin.head->tilt});
         return change_signal(source, CHANGE_CREATED, DOCK_NUMBER, DOCK_NAME);
     case MirrorKind::UPDATE_MOVED: {
-        // All heads point at the new position, so every UpdatePreset stores the same one.
+        // The head points at the new position, so every UpdatePreset stores it.
         Preset &moved = *find_preset(origin, UPDATED_NUMBER);
-        for (ChannelModel &channel : camera.channels) {
-            channel.pan = moved.pan + MOVE;
-            channel.tilt = moved.tilt;
-        }
         moved.pan += MOVE;
+        *origin.head = {moved.pan, moved.tilt};
         return change_signal(source, CHANGE_UPDATED, UPDATED_NUMBER, moved.name.c_str());
     }
     case MirrorKind::REMOVE:
         for (ChannelModel &channel : camera.channels)
-            store_preset(channel, {DOCK_NUMBER, DOCK_NAME, channel.pan, channel.tilt, false});
+            store_preset(channel, {DOCK_NUMBER, DOCK_NAME, channel.head->pan, channel.head->tilt});
         forget_preset(origin, DOCK_NUMBER);
         return change_signal(source, CHANGE_REMOVED, DOCK_NUMBER, DOCK_NAME);
     }

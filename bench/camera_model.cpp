@@ -28,10 +28,11 @@ bool method_from_name(const char *name, Method *method)
 CameraModel make_camera(gint32 channels, gint32 presets)
 {
     CameraModel camera;
+    auto head = std::make_shared<Head>(Head{10.0, -1.0});
     for (gint32 n = 0; n < channels; n++) {
-        ChannelModel channel{{}, 1, 10.0, -1.0};
+        ChannelModel channel{{}, 1, 0, head};
         for (gint32 p = 1; p <= presets; p++)
-            channel.presets.push_back({p, "Preset" + std::to_string(p), 10.0 * p, -1.0 * p, false});
+            channel.presets.push_back({p, "Preset" + std::to_string(p), 10.0 * p, -1.0 * p});
         camera.channels.push_back(channel);
     }
     return camera;
@@ -66,11 +67,13 @@ std::vector<std::string> listing_of(const ChannelModel &channel, bool with_posit
 {
     std::vector<std::string> entries;
     for (const Preset &preset : channel.presets) {
+        int home = preset.number == channel.home;
         g_autofree char *entry =
             with_positions
-                ? g_strdup_printf("presetposno%d=%s:pan=%.2f:tilt=%.2f:zoom=1.00", preset.number,
-                                  preset.name.c_str(), preset.pan, preset.tilt)
-                : g_strdup_printf("presetposno%d=%s", preset.number, preset.name.c_str());
+                ? g_strdup_printf("presetposno%d=%s:pan=%.2f:tilt=%.2f:home=%d", preset.number,
+                                  preset.name.c_str(), preset.pan, preset.tilt, home)
+                : g_strdup_printf("presetposno%d=%s:home=%d", preset.number, preset.name.c_str(),
+                                  home);
         entries.emplace_back(entry);
     }
     return entries;
@@ -95,17 +98,34 @@ bool forget_preset(ChannelModel &channel, gint32 number)
     if (found == channel.presets.end())
         return false;
     channel.presets.erase(found);
+    if (channel.home == number)
+        channel.home = 0;
     return true;
 }
 
-static void set_echo(CameraSignal *echo, gint32 channel, guint32 change, const Preset &preset)
+// set_home: the change made the preset the channel's home.
+static void set_echo(CameraSignal *echo, gint32 channel, guint32 change, const Preset &preset,
+                     bool set_home)
 {
     *echo = {SignalKind::CONFIGURATION_CHANGED,
              channel,
              change,
              preset.number,
              preset.name,
-             preset.home};
+             set_home};
+}
+
+// Stores the head position under the preset's number; a true home flag makes it the home, a
+// false one leaves the home as it is.
+static void save_at_head(ChannelModel &channel, gint32 channel_number, gint32 number,
+                         const std::string &name, bool home, CameraSignal *echo)
+{
+    bool existed = find_preset(channel, number) != nullptr;
+    Preset preset{number, name, channel.head->pan, channel.head->tilt};
+    store_preset(channel, preset);
+    if (home)
+        channel.home = number;
+    set_echo(echo, channel_number, existed ? CHANGE_UPDATED : CHANGE_CREATED, preset, home);
 }
 
 // A name that exists is saved again in place; a new one takes the lowest free number.
@@ -115,19 +135,12 @@ bool apply_set_preset_name(ChannelModel &channel, gint32 channel_number, const c
     if (!*name)
         return false;
     Preset *existing = find_by_name(channel, name);
-    if (existing) {
-        existing->pan = channel.pan;
-        existing->tilt = channel.tilt;
-        existing->home = home;
-        set_echo(echo, channel_number, CHANGE_UPDATED, *existing);
-        return true;
+    gint32 number = existing ? existing->number : 1;
+    if (!existing) {
+        while (find_preset(channel, number))
+            number++;
     }
-    gint32 number = 1;
-    while (find_preset(channel, number))
-        number++;
-    Preset preset{number, name, channel.pan, channel.tilt, home};
-    store_preset(channel, preset);
-    set_echo(echo, channel_number, CHANGE_CREATED, preset);
+    save_at_head(channel, channel_number, number, name, home, echo);
     return true;
 }
 
@@ -137,10 +150,7 @@ bool apply_set_preset_number(ChannelModel &channel, gint32 channel_number, gint3
 {
     if (number <= 0)
         return false;
-    bool existed = find_preset(channel, number) != nullptr;
-    Preset preset{number, "Pos" + std::to_string(number), channel.pan, channel.tilt, home};
-    store_preset(channel, preset);
-    set_echo(echo, channel_number, existed ? CHANGE_UPDATED : CHANGE_CREATED, preset);
+    save_at_head(channel, channel_number, number, "Pos" + std::to_string(number), home, echo);
     return true;
 }
 
@@ -151,7 +161,7 @@ bool apply_rename_preset(ChannelModel &channel, gint32 channel_number, gint32 nu
     if (!preset || !*name)
         return false;
     preset->name = name;
-    set_echo(echo, channel_number, CHANGE_UPDATED, *preset);
+    set_echo(echo, channel_number, CHANGE_UPDATED, *preset, false);
     return true;
 }
 
@@ -162,9 +172,9 @@ bool apply_update_preset(ChannelModel &channel, gint32 channel_number, gint32 nu
     if (!preset || !*name)
         return false;
     preset->name = name;
-    preset->pan = channel.pan;
-    preset->tilt = channel.tilt;
-    set_echo(echo, channel_number, CHANGE_UPDATED, *preset);
+    preset->pan = channel.head->pan;
+    preset->tilt = channel.head->tilt;
+    set_echo(echo, channel_number, CHANGE_UPDATED, *preset, false);
     return true;
 }
 
@@ -174,7 +184,7 @@ bool apply_remove_preset_name(ChannelModel &channel, gint32 channel_number, cons
     Preset *preset = find_by_name(channel, name);
     if (!preset)
         return false;
-    set_echo(echo, channel_number, CHANGE_REMOVED, *preset);
+    set_echo(echo, channel_number, CHANGE_REMOVED, *preset, false);
     forget_preset(channel, preset->number);
     return true;
 }
@@ -186,8 +196,7 @@ bool apply_goto_preset(ChannelModel &channel, gint32 channel_number, gint32 numb
     if (!preset)
         return false;
     channel.reported_preset = number;
-    channel.pan = preset->pan;
-    channel.tilt = preset->tilt;
+    *channel.head = {preset->pan, preset->tilt};
     *echo = {SignalKind::PRESET_STATE, channel_number, 1, number, "", false};
     return true;
 }

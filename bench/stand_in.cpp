@@ -10,9 +10,11 @@ static const char CHANNEL_PATH[] = "/com/orvo/Ptz1/Channel";
 static const char CHANNEL_INTERFACE[] = "com.orvo.Ptz1.Channel";
 // The channel service signals under its bus name.
 static const char CHANNEL_SIGNAL_INTERFACE[] = "com.orvo.Ptz1";
-static const char NOT_FOUND_ERROR[] = "com.orvo.PTZ.Error.NotFound";
-static const char INVALID_ERROR[] = "com.orvo.PTZ.Error.InvalidArgument";
-static const char INJECTED_ERROR[] = "com.orvo.PTZ.Error.Failed";
+// The errors of simulated_camera/README.md: a preset or name the channel lacks fails as an
+// injected failure does.
+static const char FAILED_ERROR[] = "com.orvo.PTZ.Error.Failed";
+static const char INVALID_ERROR[] = "org.freedesktop.DBus.Error.InvalidArgs";
+static const char UNKNOWN_METHOD_ERROR[] = "org.freedesktop.DBus.Error.UnknownMethod";
 
 // GDBus checks every call's arguments and every reply against these signatures.
 static const char INTROSPECTION_XML[] =
@@ -138,7 +140,7 @@ static GVariant *presets_reply(const ChannelModel &channel)
     for (const Preset &preset : channel.presets)
         g_variant_builder_add(&presets, "(us)", static_cast<guint32>(preset.number),
                               preset.name.c_str());
-    return g_variant_new("(ua(us))", static_cast<guint32>(channel.presets.size()), &presets);
+    return g_variant_new("(ua(us))", static_cast<guint32>(channel.home), &presets);
 }
 
 // One call taken apart, answered against the model; *echo is what the camera then signals.
@@ -155,44 +157,85 @@ static void answer_change(Answer &a, bool done)
     if (done)
         a.reply = g_variant_new("()");
     else
-        a.error = NOT_FOUND_ERROR;
+        a.error = FAILED_ERROR;
+}
+
+// Reads a call's preset number, name and flag (home, or with positions) into a and *flag.
+static void read_arguments(Method method, GVariant *parameters, Answer &a, gboolean *flag)
+{
+    switch (method) {
+    case Method::QUERY_PRESETS:
+        g_variant_get(parameters, "(&sib)", nullptr, nullptr, flag);
+        break;
+    case Method::SET_PRESET_NAME:
+        g_variant_get(parameters, "(&si&sb)", nullptr, nullptr, &a.name, flag);
+        break;
+    case Method::SET_PRESET_NUMBER:
+        g_variant_get(parameters, "(&siib)", nullptr, nullptr, &a.number, flag);
+        break;
+    case Method::RENAME_PRESET:
+    case Method::UPDATE_PRESET:
+        g_variant_get(parameters, "(&sii&s)", nullptr, nullptr, &a.number, &a.name);
+        break;
+    case Method::REMOVE_PRESET_NAME:
+        g_variant_get(parameters, "(&si&s)", nullptr, nullptr, &a.name);
+        break;
+    case Method::GOTO_PRESET_NUMBER:
+        g_variant_get(parameters, "(&siii)", nullptr, nullptr, &a.number, nullptr);
+        break;
+    default:
+        break;
+    }
+}
+
+// Arguments the camera rejects whether or not the channel has the preset.
+static bool arguments_are_valid(Method method, const Answer &a)
+{
+    switch (method) {
+    case Method::SET_PRESET_NAME:
+    case Method::RENAME_PRESET:
+    case Method::UPDATE_PRESET:
+        return *a.name != '\0';
+    case Method::SET_PRESET_NUMBER:
+        return a.number > 0;
+    default:
+        return true;
+    }
 }
 
 static void answer_channel_call(ChannelModel &c, gint32 n, Method method, GVariant *parameters,
                                 Answer &a)
 {
     gboolean flag = FALSE;
-    gint32 extra = 0;
+    read_arguments(method, parameters, a, &flag);
+    if (!arguments_are_valid(method, a)) {
+        a.error = INVALID_ERROR;
+        return;
+    }
     switch (method) {
     case Method::QUERY_PRESETS:
-        g_variant_get(parameters, "(&sib)", nullptr, nullptr, &flag);
         a.reply = listing_reply(c, flag);
         return;
     case Method::SET_PRESET_NAME:
-        g_variant_get(parameters, "(&si&sb)", nullptr, nullptr, &a.name, &flag);
         answer_change(a, apply_set_preset_name(c, n, a.name, flag, &a.echo));
         return;
     case Method::SET_PRESET_NUMBER:
-        g_variant_get(parameters, "(&siib)", nullptr, nullptr, &a.number, &flag);
         answer_change(a, apply_set_preset_number(c, n, a.number, flag, &a.echo));
         return;
     case Method::RENAME_PRESET:
-        g_variant_get(parameters, "(&sii&s)", nullptr, nullptr, &a.number, &a.name);
         answer_change(a, apply_rename_preset(c, n, a.number, a.name, &a.echo));
         return;
     case Method::UPDATE_PRESET:
-        g_variant_get(parameters, "(&sii&s)", nullptr, nullptr, &a.number, &a.name);
         answer_change(a, apply_update_preset(c, n, a.number, a.name, &a.echo));
         return;
     case Method::REMOVE_PRESET_NAME:
-        g_variant_get(parameters, "(&si&s)", nullptr, nullptr, &a.name);
         answer_change(a, apply_remove_preset_name(c, n, a.name, &a.echo));
         return;
     case Method::GET_PTZ_PRESET_STATE:
-        a.reply = g_variant_new("(ii)", c.reported_preset, 1);
+        // State 1, as PtzPresetState after a recall, while the channel is at a preset.
+        a.reply = g_variant_new("(ii)", c.reported_preset, c.reported_preset != 0 ? 1 : 0);
         return;
     case Method::GOTO_PRESET_NUMBER:
-        g_variant_get(parameters, "(&siii)", nullptr, nullptr, &a.number, &extra);
         answer_change(a, apply_goto_preset(c, n, a.number, &a.echo));
         return;
     case Method::GET_PRESETS:
@@ -207,7 +250,7 @@ static Answer answer_call(StandIn *s, gint32 channel, Method method, GVariant *p
 {
     Answer a;
     if (take_failure(s, channel, method)) {
-        a.error = INJECTED_ERROR;
+        a.error = FAILED_ERROR;
         return a;
     }
     if (method == Method::GET_NUMBER_OF_CHANNELS) {
@@ -237,23 +280,25 @@ static void on_method_call(GDBusConnection *connection, const gchar *sender,
     StandIn *s = registration->stand_in;
     Method method;
     if (!method_from_name(method_name_text, &method)) {
-        g_dbus_method_invocation_return_dbus_error(invocation, INVALID_ERROR, "unknown method");
+        g_dbus_method_invocation_return_dbus_error(invocation, UNKNOWN_METHOD_ERROR,
+                                                   method_name_text);
         return;
     }
     // GetNumberOfChannels belongs to the coordinator's own object, the rest to the channels.
     bool on_root = registration->channel == 0;
     Answer a;
     if (on_root != (method == Method::GET_NUMBER_OF_CHANNELS))
-        a.error = INVALID_ERROR;
+        a.error = UNKNOWN_METHOD_ERROR;
     else
         a = answer_call(s, registration->channel, method, parameters);
     g_autofree char *caller = g_strdup(sender);
+    // As the camera does, the signal a change causes leaves before the reply.
+    if (a.reply && s->echo_route != EchoRoute::NONE)
+        stand_in_emit(s, s->echo_route == EchoRoute::CALLER ? caller : nullptr, a.echo);
     if (a.error)
         g_dbus_method_invocation_return_dbus_error(invocation, a.error, method_name_text);
     else
         g_dbus_method_invocation_return_value(invocation, a.reply);
-    if (a.reply && s->echo_route != EchoRoute::NONE)
-        stand_in_emit(s, s->echo_route == EchoRoute::CALLER ? caller : nullptr, a.echo);
     if (s->observer) {
         CallReport report{now,      caller, registration->channel, method,
                           a.number, a.name, a.error == nullptr};

@@ -7,7 +7,7 @@
 
 #include "camera_model.h"
 
-// One method call as it reached the stand-in, reported after the reply and its echo left.
+// One method call as it reached the stand-in, reported after its echo and its reply left.
 struct CallReport {
     gint64 time_ns; // CLOCK_MONOTONIC when the call was taken up
     const char *sender;

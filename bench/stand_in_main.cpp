@@ -75,18 +75,16 @@ bool user_action(const std::vector<std::string> &w, StandIn *s)
                stand_in_emit(s, nullptr, echo);
     }
     if (w[0] == "create" && w.size() == 4) {
-        store_preset(*c, {number(w, 2), w[3], c->pan, c->tilt, false});
+        store_preset(*c, {number(w, 2), w[3], c->head->pan, c->head->tilt});
         return stand_in_emit(s, nullptr,
                              {SignalKind::CONFIGURATION_CHANGED, channel, CHANGE_CREATED,
                               number(w, 2), w[3], false});
     }
     if (w[0] == "update" && w.size() == 6) {
-        Preset *p = find_preset(*c, number(w, 2));
-        bool home = p && p->home;
-        store_preset(*c, {number(w, 2), w[5], atof(w[3].c_str()), atof(w[4].c_str()), home});
-        return stand_in_emit(
-            s, nullptr,
-            {SignalKind::CONFIGURATION_CHANGED, channel, CHANGE_UPDATED, number(w, 2), w[5], home});
+        store_preset(*c, {number(w, 2), w[5], atof(w[3].c_str()), atof(w[4].c_str())});
+        return stand_in_emit(s, nullptr,
+                             {SignalKind::CONFIGURATION_CHANGED, channel, CHANGE_UPDATED,
+                              number(w, 2), w[5], false});
     }
     if (w[0] == "remove" && w.size() == 3) {
         Preset *p = find_preset(*c, number(w, 2));
@@ -126,7 +124,7 @@ bool plain_command(const std::vector<std::string> &w, StandIn *s)
     if (!c)
         return false;
     if (w[0] == "preset" && w.size() == 6) {
-        store_preset(*c, {number(w, 2), w[5], atof(w[3].c_str()), atof(w[4].c_str()), false});
+        store_preset(*c, {number(w, 2), w[5], atof(w[3].c_str()), atof(w[4].c_str())});
         return true;
     }
     if (w[0] == "forget" && w.size() == 3)
@@ -136,8 +134,8 @@ bool plain_command(const std::vector<std::string> &w, StandIn *s)
         return true;
     }
     if (w[0] == "head" && w.size() == 4) {
-        c->pan = atof(w[2].c_str());
-        c->tilt = atof(w[3].c_str());
+        // The camera has one head: pointing it from any channel points it for all.
+        *c->head = {atof(w[2].c_str()), atof(w[3].c_str())};
         return true;
     }
     return false;

@@ -21,10 +21,13 @@ TEST_F(CameraTest, SavingByNumberNamesThePresetPosAndEchoesCreationThenUpdate)
     EXPECT_EQ(echo.number, 40);
     EXPECT_EQ(echo.name, "Pos40");
     EXPECT_TRUE(echo.home);
-    // Saving an existing number again renames it too.
+    EXPECT_EQ(channel.home, 40);
+    // Saving an existing number again renames it too; a false home flag leaves the home.
     ASSERT_TRUE(apply_set_preset_number(channel, 2, 3, false, &echo));
     EXPECT_EQ(echo.change, CHANGE_UPDATED);
+    EXPECT_FALSE(echo.home);
     EXPECT_EQ(find_preset(channel, 3)->name, "Pos3");
+    EXPECT_EQ(channel.home, 40);
     EXPECT_FALSE(apply_set_preset_number(channel, 2, 0, false, &echo));
 }
 
@@ -36,7 +39,7 @@ TEST_F(CameraTest, SavingByNameTakesTheLowestFreeNumberOrSavesTheNamedPresetAgai
     forget_preset(channel, 3);
     ASSERT_TRUE(apply_set_preset_name(channel, 2, "Door", false, &echo));
     EXPECT_EQ(echo.number, 3);
-    channel.pan = 99.0;
+    channel.head->pan = 99.0;
     ASSERT_TRUE(apply_set_preset_name(channel, 2, "Gate", true, &echo));
     EXPECT_EQ(echo.change, CHANGE_UPDATED);
     EXPECT_EQ(echo.number, 17);
@@ -57,21 +60,27 @@ TEST_F(CameraTest, ChangesToMissingPresetsFailAndSignalNothing)
 
 TEST_F(CameraTest, UpdateStoresWhereTheHeadPointsAndRemoveGoesByName)
 {
-    channel.pan = 81.5;
-    channel.tilt = -2.0;
+    *channel.head = {81.5, -2.0};
+    channel.home = 8;
     ASSERT_TRUE(apply_update_preset(channel, 2, 8, "Porch", &echo));
     EXPECT_EQ(echo.change, CHANGE_UPDATED);
     EXPECT_EQ(echo.name, "Porch");
     EXPECT_EQ(find_preset(channel, 8)->pan, 81.5);
     EXPECT_EQ(find_preset(channel, 8)->tilt, -2.0);
+    // Changes that do not make a preset home say so, even of the home preset.
+    EXPECT_FALSE(echo.home);
     ASSERT_TRUE(apply_rename_preset(channel, 2, 8, "Yard", &echo));
+    EXPECT_FALSE(echo.home);
+    EXPECT_EQ(channel.home, 8);
     ASSERT_TRUE(apply_remove_preset_name(channel, 2, "Yard", &echo));
     EXPECT_EQ(echo.change, CHANGE_REMOVED);
     EXPECT_EQ(echo.number, 8);
+    EXPECT_FALSE(echo.home);
     EXPECT_EQ(find_preset(channel, 8), nullptr);
+    EXPECT_EQ(channel.home, 0);
 }
 
-TEST_F(CameraTest, GotoReportsThePresetAndPointsTheHeadAtIt)
+TEST_F(CameraTest, GotoReportsThePresetAndPointsTheHeadOfEveryChannelAtIt)
 {
     ASSERT_TRUE(apply_goto_preset(channel, 2, 5, &echo));
     EXPECT_EQ(echo.kind, SignalKind::PRESET_STATE);
@@ -79,13 +88,14 @@ TEST_F(CameraTest, GotoReportsThePresetAndPointsTheHeadAtIt)
     EXPECT_EQ(echo.number, 5);
     EXPECT_EQ(echo.change, 1u);
     EXPECT_EQ(channel.reported_preset, 5);
-    EXPECT_EQ(channel.pan, 50.0);
-    EXPECT_EQ(channel.tilt, -5.0);
+    EXPECT_EQ(camera.channels[0].reported_preset, 1);
+    EXPECT_EQ(camera.channels[0].head->pan, 50.0);
+    EXPECT_EQ(camera.channels[0].head->tilt, -5.0);
 }
 
 TEST_F(CameraTest, ListingReadsBackThroughTheServiceScans)
 {
-    store_preset(channel, {40, "Front door", 12.25, -3.5, false});
+    store_preset(channel, {40, "Front door", 12.25, -3.5});
     std::vector<std::string> full = listing_of(channel, true);
     ASSERT_EQ(full.size(), 17u);
     ListingEntry entry;
@@ -104,9 +114,9 @@ TEST_F(CameraTest, ListingReadsBackThroughTheServiceScans)
 
 TEST_F(CameraTest, StoredPresetsKeepNumberOrder)
 {
-    store_preset(channel, {0, "Zero", 0, 0, false});
-    store_preset(channel, {9, "Nine", 0, 0, false});
-    store_preset(channel, {99, "Last", 0, 0, false});
+    store_preset(channel, {0, "Zero", 0, 0});
+    store_preset(channel, {9, "Nine", 0, 0});
+    store_preset(channel, {99, "Last", 0, 0});
     EXPECT_EQ(channel.presets.front().number, 0);
     EXPECT_EQ(channel.presets[9].name, "Nine");
     EXPECT_EQ(channel.presets.back().number, 99);
