@@ -2,12 +2,13 @@
 # Runs the whole benchmark on a private system bus and writes docs/BENCHMARKS.md and its plot.
 #   bench/run.sh           the full run (about 45 minutes on 2 idle cores, 18 of them the
 #                          growth over 10,000,000 signals)
-#   bench/run.sh --smoke   a short run at 2 channels, written to build-bench/smoke/; fails on
+#   bench/run.sh --smoke   a short run at 2 channels, written to build/bench/smoke/; fails on
 #                          a wrong call count, as CI uses it
 #   bench/run.sh --growth-signals N   the full run with the growth run cut to N signals
-# The full run also cross-builds the service (and the floor) for arm64 and armhf into
-# build-bench-arm64/ and build-bench-armhf/ for their sizes and libraries.
-# The figures of the last run stay in build-bench/last-run/ (results.json, callgrind.jsonl,
+# It builds into build/ with -Dbenchmarks=true. The full run also cross-builds the service
+# and the floor for arm64 and armhf into build-arm64/ and build-armhf/ (turning the benchmark
+# on there too) for their sizes and libraries.
+# The figures of the last run stay in build/bench/last-run/ (results.json, callgrind.jsonl,
 # sizes.jsonl).
 set -eu
 cd "$(dirname "$0")/.."
@@ -31,21 +32,24 @@ packages="meson ninja-build pkg-config g++ libglib2.0-dev libgtest-dev dbus-daem
 [ -z "$smoke" ] && packages="$packages qemu-user-static
           g++-aarch64-linux-gnu libglib2.0-dev:arm64 libgtest-dev:arm64 libstdc++6:arm64
           g++-arm-linux-gnueabihf libglib2.0-dev:armhf libgtest-dev:armhf libstdc++6:armhf"
-missing=""
-for p in $packages; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    echo "bench: installing$missing"
-    # shellcheck disable=SC2086
-    tools/install-packages.sh $missing
-fi
+# shellcheck disable=SC2086
+tools/install-packages.sh $packages
 
-build=build-bench
-[ -f $build/build.ninja ] || meson setup $build -Dbenchmarks=true >/dev/null
+# Configures a build tree once (setup arguments after its name), with the benchmark on.
+benchmark_tree() {
+    tree=$1
+    shift
+    if [ ! -f "$tree/build.ninja" ]; then
+        meson setup "$tree" -Dbenchmarks=true "$@" >/dev/null
+    elif ! grep -q '^build bench/bench-floor:' "$tree/build.ninja"; then
+        meson configure "$tree" -Dbenchmarks=true
+    fi
+}
+build=build
+benchmark_tree $build
 ninja -C $build >/dev/null
-meson test -C $build --suite bench --print-errorlogs >$build/bench-tests.log 2>&1 || {
-    cat $build/bench-tests.log
+meson test -C $build --suite bench --print-errorlogs >$build/bench/tests.log 2>&1 || {
+    cat $build/bench/tests.log
     exit 1
 }
 
@@ -62,7 +66,7 @@ bus_pid=$(sed -n 2p "$work/bus")
 export DBUS_SYSTEM_BUS_ADDRESS
 
 docs=docs
-[ -n "$smoke" ] && docs=$build/smoke
+[ -n "$smoke" ] && docs=$build/bench/smoke
 mkdir -p "$docs"
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 # Service and floor run with the environment the unit gives the service (how the allocator
@@ -84,8 +88,7 @@ sizes() { # arch build-dir
     armhf) tools=arm-linux-gnueabihf- ;;
     esac
     if [ "$1" != amd64 ]; then
-        [ -f "$2/build.ninja" ] ||
-            meson setup "$2" --cross-file "cross/$1.ini" -Dbenchmarks=true >/dev/null
+        benchmark_tree "$2" --cross-file "cross/$1.ini"
         ninja -C "$2" ptz-preset-sync bench/bench-floor >/dev/null
     fi
     for peer in service floor; do
@@ -104,7 +107,7 @@ echo "bench: sizes ($arches)" >&2
 for arch in $arches; do
     case $arch in
     amd64) sizes amd64 $build ;;
-    *) sizes "$arch" "build-bench-$arch" ;;
+    *) sizes "$arch" "build-$arch" ;;
     esac
 done
 
@@ -145,6 +148,6 @@ fi
     --callgrind "$work/callgrind.jsonl" --sizes "$work/sizes.jsonl" --docs "$docs" \
     --command "bench/run.sh${smoke:+ $smoke}" \
     --load "$load_start at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end"
-mkdir -p $build/last-run
-cp "$work/results.json" "$work/callgrind.jsonl" "$work/sizes.jsonl" $build/last-run/
+mkdir -p $build/bench/last-run
+cp "$work/results.json" "$work/callgrind.jsonl" "$work/sizes.jsonl" $build/bench/last-run/
 echo "bench: wrote $docs/BENCHMARKS.md and $docs/bench-latency.svg"

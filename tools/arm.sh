@@ -15,12 +15,10 @@ build=build-$arch
 
 [ -f "$build/build.ninja" ] || meson setup "$build" --cross-file "cross/$arch.ini" >/dev/null
 ninja -C "$build"
-# The cross file's exe_wrapper runs the unit tests through qemu.
-meson test -C "$build" --print-errorlogs
-
-(cd tests/integration &&
-    PTZ_PRESET_SYNC_BIN="$PWD/../../$build/ptz-preset-sync" PTZ_PRESET_SYNC_WRAPPER=$qemu \
-    /usr/bin/python3 -m unittest test_deployment)
+# The cross file's exe_wrapper runs the unit tests through qemu; the deployment tests start
+# the daemon through it.
+PTZ_PRESET_SYNC_WRAPPER=$qemu meson test -C "$build" --suite unit --suite deployment \
+    --print-errorlogs
 
 stripped=$(mktemp)
 trap 'rm -f "$stripped"' EXIT

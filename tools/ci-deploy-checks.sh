@@ -71,7 +71,7 @@ echo "== the unit under systemd"
 tools/systemd-check.sh build-stage
 
 echo "== bus policy and readiness"
-(cd tests/integration && /usr/bin/python3 -m unittest -v test_deployment)
+meson test -C build-stage --suite deployment --print-errorlogs
 
 echo "== ARM"
 tools/arm.sh arm64

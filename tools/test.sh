@@ -1,7 +1,7 @@
 #!/bin/sh
-# Builds and runs every test: the unit tests, then the integration suite on a private bus.
+# Installs what is missing, builds into build/ and runs `meson test`: the unit tests and the
+# integration suite, each test file on a private bus of its own.
 set -eu
 cd "$(dirname "$0")/.."
 tools/setup.sh
-meson test -C build --print-errorlogs
-/usr/bin/python3 tests/integration/run.py
+exec meson test -C build --print-errorlogs "$@"
