@@ -5,8 +5,8 @@ import subprocess
 import sys
 import unittest
 
-from testbed import (DAEMON_IDENT, LOG_DAEMON, LOG_WARNING, Testbed,
-                     timeout)
+from testbed import (DAEMON_IDENT, LOG_DAEMON, LOG_WARNING, NoFirstAnswer,
+                     Testbed, timeout)
 
 
 SANITIZER_MARKERS = ('ERROR: AddressSanitizer', 'ERROR: LeakSanitizer',
@@ -16,7 +16,11 @@ SANITIZER_MARKERS = ('ERROR: AddressSanitizer', 'ERROR: LeakSanitizer',
 class DaemonTestCase(unittest.TestCase):
     '''Each test, and each case of a table-driven test, gets its own bus,
     camera and daemon (self.tb); whatever it leaves running is stopped, and
-    a failure prints what the daemon logged.'''
+    a failure prints what the daemon logged.  Once a case's daemon has not
+    answered the first thing it was asked, the test ends there.'''
+
+    # Whether a failure prints the bus's log too.
+    DUMP_BUS_LOG = False
 
     # Where nothing can be observed (a daemon that never reaches the bus, a
     # subscription that must not come), this long without a change counts.
@@ -26,18 +30,25 @@ class DaemonTestCase(unittest.TestCase):
         self.tb = Testbed()
         self.camera = None
         self._dumped = False
+        self._unanswered_case = None
         self.addCleanup(lambda: self.tb.close())
 
     @contextlib.contextmanager
-    def case(self, label, **params):
-        '''A subtest on a fresh testbed.'''
+    def case(self, label, make_testbed=Testbed, **params):
+        '''A subtest on a fresh testbed, made by make_testbed.'''
+        if self._unanswered_case is not None:
+            raise NoFirstAnswer(f'case {label!r} and those after it not run: '
+                                f'the daemon of case '
+                                f'{self._unanswered_case!r} did not answer')
         with self.subTest(label, **params):
             self.tb.close()
-            self.tb = Testbed()
+            self.tb = make_testbed()
             self.camera = None
             try:
                 yield
             except BaseException:
+                if self.tb.no_answer is not None:
+                    self._unanswered_case = label
                 self._dump_daemon_log(label)
                 raise
             finally:
@@ -67,6 +78,8 @@ class DaemonTestCase(unittest.TestCase):
         output = self.tb.daemon_output()
         if output:
             out.write('--- daemon stdout/stderr ---\n' + output)
+        if self.DUMP_BUS_LOG:
+            out.write('--- bus log ---\n' + self.tb.bus_log())
         out.write('--- end ---\n')
 
     def quiet_period(self):

@@ -452,7 +452,9 @@ class Rig:
         self.tb.close()
 
     def run(self, scenario):
-        '''None when the scenario passes, else its first Failure.'''
+        '''None when the scenario passes, else its first Failure.  A daemon
+        that does not answer its first probe is no scenario's failure: the
+        testbed's NoFirstAnswer ends the whole run.'''
         tb, camera = self.tb, self.camera
         camera.reset()
         camera.set_behaviour(scenario.behaviour)
@@ -511,7 +513,7 @@ class Rig:
         except CallBoundExceeded as err:
             raise Failure('bound', str(err), index) from None
         except TimeoutError as err:
-            self.tb._check_daemon_alive()
+            self.tb.check_daemon_alive()
             raise Failure('settle', str(err), index) from None
 
     def compare(self, expected, index):

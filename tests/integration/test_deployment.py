@@ -12,7 +12,6 @@ import platform
 import pwd
 import socket
 import subprocess
-import sys
 import unittest
 import uuid
 from pathlib import Path
@@ -156,19 +155,7 @@ class DeploymentTestbed(Testbed):
         config = self.dir / 'bus.conf'
         include = f'<include>{POLICY}</include>' if self.policy else ''
         config.write_text(DENY_BY_DEFAULT.format(include=include))
-        socket_path = self.dir / 'system_bus_socket'
-        with self._log_file('dbus-daemon') as err:
-            self.bus_process = subprocess.Popen(
-                ['dbus-daemon', f'--config-file={config}', '--nofork',
-                 f'--address=unix:path={socket_path}', '--print-address=1'],
-                stdout=subprocess.PIPE, stderr=err, text=True)
-        self.bus_address = self.bus_process.stdout.readline().strip()
-        if not self.bus_address:
-            raise RuntimeError('dbus-daemon did not start: ' + self.bus_log())
-        return self.bus_address
-
-    def bus_log(self):
-        return self._read_log_file('dbus-daemon')
+        return self.start_dbus_daemon(config)
 
     def rejections(self):
         return [line for line in self.bus_log().splitlines()
@@ -197,24 +184,16 @@ class DeploymentTestbed(Testbed):
 
 class DeploymentTestCase(DaemonTestCase):
 
+    DUMP_BUS_LOG = True
+
     @classmethod
     def setUpClass(cls):
         ensure_service_user()
 
-    @contextlib.contextmanager
     def deployed(self, label='', **testbed_args):
         '''A subtest on a fresh DeploymentTestbed.'''
-        with self.subTest(label):
-            self.tb.close()
-            self.tb = DeploymentTestbed(**testbed_args)
-            try:
-                yield
-            except BaseException:
-                self._dump_daemon_log(label)
-                sys.stderr.write('--- bus log ---\n' + self.tb.bus_log())
-                raise
-            finally:
-                self.tb.close()
+        return self.case(
+            label, make_testbed=lambda: DeploymentTestbed(**testbed_args))
 
     @contextlib.contextmanager
     def notify_listener(self, abstract=False):

@@ -11,7 +11,15 @@ Used by the integration tests and the demo:
 The daemon runs with G_DEBUG=fatal-criticals in a private mount namespace
 whose /dev/log is the testbed's datagram socket, so every syslog line it
 writes is captured exactly.  Set PTZ_PRESET_SYNC_BIN to test another binary
-and PTZ_TEST_VALGRIND=1 to run it under valgrind.
+and PTZ_TEST_VALGRIND=1 to run it under valgrind: then a daemon still running
+at close() is ended with SIGTERM, so that valgrind checks for leaks, and
+close() fails on any valgrind error or definite or indirect leak of any of
+the testbed's daemons (valgrind_summary() sums up every run).
+
+A daemon that does not answer in time the first thing it is asked (READY=1
+and the start-up handshake, or the first settling probe) fails the test at
+once with its log, and marks the testbed: its later waits fail at once too
+(NoFirstAnswer), instead of each waiting out its own timeout.
 
 The private bus is a dbus-daemon, or a dbus-broker with PTZ_TEST_BUS=broker.
 The harness uses only what both buses answer: the daemon counts as in
@@ -48,6 +56,10 @@ PYTHON = '/usr/bin/python3'
 DAEMON_IDENT = 'ptz-preset-sync'
 START_FAILURE = 'Could not start service due to failure in DBus setup!'
 PROBE_MESSAGE = 'Received unsupported space in speed signal:{}'
+
+# How long the daemon has for the first thing it is asked, beyond timeout():
+# a daemon in service answers in milliseconds.
+FIRST_ANSWER_SECONDS = 5
 
 LOG_DAEMON = 3 << 3
 LOG_ERR = 3
@@ -118,6 +130,11 @@ MONITOR_STRING = re.compile(r'   string "(.*)"$')
 # The testbed's own datagrams on the log socket; syslog lines begin with '<'.
 MARKER = b'\0marker'
 STOP = b'\0stop'
+
+VALGRIND_ERRORS = re.compile(r'ERROR SUMMARY: (\d+) errors')
+VALGRIND_LOST = re.compile(
+    r'(definitely|indirectly|possibly) lost: ([\d,]+) bytes')
+VALGRIND_SUPPRESSED = re.compile(r'ERROR SUMMARY: .*\(suppressed: (\d+) from')
 
 SYSLOG_LINE = re.compile(
     r'<(\d+)>(\w{3} [ \d]\d \d\d:\d\d:\d\d) (.*?)(?:\[(\d+)\])?: (.*)\Z',
@@ -203,6 +220,59 @@ def typed(signature, args):
     msg = dbus.lowlevel.MethodCallMessage('a.b', '/a', 'a.b', 'a')
     msg.append(*args, signature=signature)
     return msg.get_args_list()
+
+
+class NoFirstAnswer(AssertionError):
+    '''The daemon did not answer in time the first thing it was asked.'''
+
+
+class ValgrindRun(NamedTuple):
+    '''What valgrind found in one daemon run.'''
+    output: str
+    finished: bool       # valgrind got to its error and leak summary
+    errors: int
+    lost: dict           # bytes by kind: definitely, indirectly, possibly
+    suppressed: int
+
+    @classmethod
+    def parse(cls, output):
+        errors = VALGRIND_ERRORS.findall(output)
+        lost = dict.fromkeys(('definitely', 'indirectly', 'possibly'), 0)
+        for kind, count in VALGRIND_LOST.findall(output):
+            lost[kind] += int(count.replace(',', ''))
+        return cls(output, bool(errors), sum(map(int, errors)), lost,
+                   sum(map(int, VALGRIND_SUPPRESSED.findall(output))))
+
+    def problem(self):
+        '''Why the run fails, or None.'''
+        if 'Memcheck' not in self.output:
+            return 'the daemon did not run under valgrind'
+        if not self.finished:
+            return 'the daemon ended before valgrind\'s leak check'
+        if self.errors or self.lost['definitely'] or self.lost['indirectly']:
+            return (f'valgrind found {self.errors} errors, '
+                    f'{self.lost["definitely"]} bytes definitely and '
+                    f'{self.lost["indirectly"]} indirectly lost')
+        return None
+
+
+# Every daemon run under valgrind in this process, as each testbed closed.
+VALGRIND_RUNS = []
+
+
+def valgrind_summary(seconds):
+    '''One line on every daemon run under valgrind so far.'''
+    finished = [run for run in VALGRIND_RUNS if run.finished]
+
+    def total(kind):
+        return sum(run.lost[kind] for run in finished)
+    return (f'valgrind: {len(VALGRIND_RUNS)} daemon runs in '
+            f'{seconds / 60:.1f} min, {len(finished)} with a leak check; '
+            f'{sum(run.errors for run in finished)} errors, '
+            f'{total("definitely")} bytes definitely and '
+            f'{total("indirectly")} indirectly lost, {total("possibly")} '
+            'possibly lost (not counted), '
+            f'{sum(run.suppressed for run in finished)} suppressed')
 
 
 class CallBoundExceeded(Exception):
@@ -535,6 +605,11 @@ class Testbed:
         self._handshake_spaces = itertools.count(1900000001)
         self._handshake_messages = set()
         self._saved_output = None
+        # Whether the daemon now running has answered a probe yet, and why
+        # the testbed no longer waits for its daemon (None: it does).
+        self._answered = False
+        self.no_answer = None
+        self._daemon_pids = []
         self.closed = False
 
     def __enter__(self):
@@ -546,12 +621,18 @@ class Testbed:
     # --- bus ---
 
     def start_bus(self):
+        '''The private system bus of the kind PTZ_TEST_BUS names.'''
         if bus_kind() == 'broker':
             return self._start_broker()
+        return self.start_dbus_daemon(BUS_CONFIG)
+
+    def start_dbus_daemon(self, config):
+        '''A dbus-daemon with the given configuration file as the private
+        system bus, whatever PTZ_TEST_BUS says; returns its address.'''
         socket_path = self.dir / 'system_bus_socket'
-        with self._log_file('dbus-daemon') as err:
+        with self.log_file('dbus-daemon') as err:
             self.bus_process = subprocess.Popen(
-                ['dbus-daemon', f'--config-file={BUS_CONFIG}', '--nofork',
+                ['dbus-daemon', f'--config-file={config}', '--nofork',
                  f'--address=unix:path={socket_path}', '--print-address=1'],
                 stdout=subprocess.PIPE, stderr=err, text=True)
         address = self.bus_process.stdout.readline().strip()
@@ -570,7 +651,7 @@ class Testbed:
                    NOTIFY_SOCKET=str(ready_path))
         with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as listener, \
                 socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as ready, \
-                self._log_file('dbus-broker') as err:
+                self.log_file('dbus-broker') as err:
             listener.bind(str(socket_path))
             os.chmod(socket_path, 0o666)  # as dbus-daemon leaves its socket
             listener.listen(64)
@@ -653,7 +734,7 @@ class Testbed:
     def start_camera(self, channels=4):
         '''Starts the simulated camera and returns its Camera client.'''
         params = json.dumps({'channels': channels})
-        with self._log_file('camera') as err:
+        with self.log_file('camera') as err:
             self.camera_process = subprocess.Popen(
                 [PYTHON, '-m', 'dbusmock', '--system', '--template',
                  str(CAMERA_TEMPLATE), '--parameters', params,
@@ -683,10 +764,14 @@ class Testbed:
             raise FileNotFoundError(f'daemon binary {binary} not built')
         command = daemon_wrapper() + [str(binary)]
         if under_valgrind():
+            # one log per run; the daemon may run as another user
+            logs = self.dir / 'valgrind'
+            logs.mkdir(exist_ok=True)
+            logs.chmod(0o777)
             command = ['valgrind', '--leak-check=full',
                        '--errors-for-leak-kinds=definite,indirect',
                        '--error-exitcode=99',
-                       f'--log-file={self.dir}/valgrind.log'] + command
+                       f'--log-file={logs}/%p.log'] + command
         return command
 
     def daemon_env(self, bus_address=None):
@@ -709,13 +794,15 @@ class Testbed:
             self.monitor = BusMonitor(address)
         self._ready_expected = env.get('NOTIFY_SOCKET') == str(self.ready_path)
         self._drain_ready()
-        with self._log_file('daemon') as out:
+        with self.log_file('daemon') as out:
             self.daemon = subprocess.Popen(
                 ['unshare', '-m', '/bin/sh', '-c', NAMESPACE_SCRIPT, 'sh',
                  str(namespace_dir), self.sink.path] + command,
                 env=env, stdin=subprocess.DEVNULL, stdout=out,
                 stderr=subprocess.STDOUT)
         self.daemon_status = None
+        self._daemon_pids.append(self.daemon.pid)
+        self._answered = False
         self._wait_sigterm_handled()
         return self.daemon.pid
 
@@ -733,7 +820,7 @@ class Testbed:
         proc = Path(f'/proc/{self.daemon.pid}')
 
         def handled():
-            self._check_daemon_alive()
+            self.check_daemon_alive()
             try:
                 exe = os.readlink(proc / 'exe')
                 status = (proc / 'status').read_text()
@@ -744,7 +831,8 @@ class Testbed:
                 and int(caught.group(1), 16) & (1 << (signal.SIGTERM - 1))
         wait_until(handled, 10, 'the daemon to handle SIGTERM')
 
-    def _check_daemon_alive(self):
+    def check_daemon_alive(self):
+        '''Raises RuntimeError, with its output, if the daemon has exited.'''
         if self.daemon.poll() is not None:
             raise RuntimeError(
                 f'daemon exited early with {self.daemon.returncode}: '
@@ -767,8 +855,10 @@ class Testbed:
         return None
 
     def wait_connected(self, seconds=10):
+        self._check_answering()
+
         def connected():
-            self._check_daemon_alive()
+            self.check_daemon_alive()
             return self.daemon_connection()
         return wait_until(connected, seconds, 'the daemon on the bus')
 
@@ -780,17 +870,42 @@ class Testbed:
             return []
         return self.monitor.match_rules(name, self.connection())
 
-    def wait_subscribed(self, channels, seconds=10):
+    def wait_subscribed(self, channels):
         '''Waits until the daemon's subscriptions for channels are in place:
         until it has said READY=1 (when it has the testbed's notify socket)
-        and then reacted to a signal of its last subscription.'''
+        and then reacted to a signal of its last subscription.  Each is a
+        first answer (see FIRST_ANSWER_SECONDS).'''
+        self._check_answering()
         try:
             if self._ready_expected:
-                self._wait_ready(seconds)
-            self._wait_reacting(channels, seconds)
+                self._wait_ready(FIRST_ANSWER_SECONDS)
+            self._wait_reacting(channels, FIRST_ANSWER_SECONDS)
         except TimeoutError as err:
-            raise TimeoutError(f'{err}; the daemon has the match rules '
-                               f'{self.daemon_match_rules()}') from None
+            self._missed_first_answer(
+                f'{err}; the daemon has the match rules '
+                f'{self.daemon_match_rules()}')
+        self._answered = True
+
+    def _check_answering(self):
+        if self.no_answer is not None:
+            raise NoFirstAnswer(f'not waiting for a daemon that did not '
+                                f'answer before: {self.no_answer}')
+
+    def _missed_first_answer(self, what):
+        '''Marks the testbed and fails with the daemon's log.'''
+        self.no_answer = what
+        with contextlib.suppress(TimeoutError):
+            self.sink.flush()
+        log = [f'<{line.priority}> {line.message}'
+               for line in self.sink.snapshot()][-20:]
+        output = self.daemon_output().splitlines()[-20:]
+        raise NoFirstAnswer(
+            f'the daemon did not answer within {FIRST_ANSWER_SECONDS} s '
+            f'(scaled: {timeout(FIRST_ANSWER_SECONDS):g} s): {what}\n'
+            '--- the daemon\'s last log lines ---\n'
+            + '\n'.join(log or ['(none)'])
+            + '\n--- its last output ---\n'
+            + '\n'.join(output or ['(none)'])) from None
 
     def _drain_ready(self):
         '''Drops what an earlier daemon sent to the notify socket.'''
@@ -808,7 +923,7 @@ class Testbed:
                     return
             except socket.timeout:
                 pass
-            self._check_daemon_alive()
+            self.check_daemon_alive()
             if time.monotonic() > deadline:
                 raise TimeoutError('timed out waiting for READY=1')
 
@@ -825,7 +940,7 @@ class Testbed:
         deadline = time.monotonic() + timeout(seconds)
         wanted = set()
         while True:
-            self._check_daemon_alive()
+            self.check_daemon_alive()
             space = next(self._handshake_spaces)
             message = PROBE_MESSAGE.format(space)
             wanted.add(message)
@@ -848,16 +963,19 @@ class Testbed:
 
     def wait_for_call(self, member, seconds=10):
         '''Waits until the camera's journal holds a call of member.'''
+        self._check_answering()
+
         def called():
-            self._check_daemon_alive()
+            self.check_daemon_alive()
             return [e for e in self.camera.journal() if e.member == member]
         return wait_until(called, seconds, f'a {member} call')
 
-    def start(self, channels=4):
-        '''Bus, camera and daemon, returned once the daemon is in service.'''
+    def start(self, channels=4, extra_env=None):
+        '''Bus, camera and daemon, returned once the daemon is in service;
+        extra_env as start_daemon takes it.'''
         self.start_bus()
         camera = self.start_camera(channels)
-        self.start_daemon()
+        self.start_daemon(extra_env=extra_env)
         if channels > 0:
             self.wait_subscribed(channels)
         else:
@@ -893,27 +1011,42 @@ class Testbed:
                 if include_probes or line.message not in probes]
 
     def wait_for_log(self, message, seconds=10):
+        self._check_answering()
         self.sink.wait_for(lambda line: line.message == message, seconds,
                            repr(message))
 
     def daemon_output(self):
-        '''What the daemon (and valgrind) wrote to stdout and stderr.'''
+        '''What the daemon (and valgrind) wrote to stdout and stderr, in its
+        last run.'''
         if self._saved_output is not None:
             return self._saved_output
         text = self._read_log_file('daemon')
-        valgrind_log = self.dir / 'valgrind.log'
-        if valgrind_log.exists():
-            text += valgrind_log.read_text(errors='replace')
+        if self._daemon_pids:
+            text += self._valgrind_log(self._daemon_pids[-1])
         return text
+
+    def _valgrind_log(self, pid):
+        path = self.dir / 'valgrind' / f'{pid}.log'
+        return path.read_text(errors='replace') if path.exists() else ''
 
     # --- settling ---
 
     def probe(self, channel=1, seconds=10):
-        '''Returns once the daemon has handled every signal sent before.'''
+        '''Returns once the daemon has handled every signal sent before.
+        Unless the daemon has answered before, this is its first answer.'''
+        self._check_answering()
         space = next(self._probe_spaces)
         self.probes_sent.add(space)
         self.camera.announce_speed(channel, 0, space)
-        self.wait_for_log(PROBE_MESSAGE.format(space), seconds)
+        message = PROBE_MESSAGE.format(space)
+        if self._answered:
+            self.wait_for_log(message, seconds)
+            return
+        try:
+            self.wait_for_log(message, FIRST_ANSWER_SECONDS)
+        except TimeoutError as err:
+            self._missed_first_answer(f'{err}, the first settling probe')
+        self._answered = True
 
     def settle(self, channel=1, max_rounds=50):
         '''Probes until a round brings no new call; returns the journal.
@@ -966,13 +1099,13 @@ class Testbed:
     # --- teardown ---
 
     def close(self):
+        '''Stops everything; under valgrind, fails on what it found.'''
         if self.closed:
             return
         self.closed = True
+        runs = []
         try:
-            if self.daemon is not None and self.daemon.poll() is None:
-                self.daemon.kill()
-                self.daemon.wait()
+            self._end_daemon()
             if self._connection is not None:
                 self._connection.close()
                 self._connection = None
@@ -991,13 +1124,37 @@ class Testbed:
                 self.bus_process.stdout.close()
         finally:
             self._saved_output = self.daemon_output()
+            if under_valgrind():
+                runs = [ValgrindRun.parse(self._valgrind_log(pid))
+                        for pid in self._daemon_pids]
+                VALGRIND_RUNS.extend(runs)
             self.sink.close()
             if self.bus_journal is not None:
                 self.bus_journal.close()
             self._ready.close()
             shutil.rmtree(self.dir, ignore_errors=True)
+        failed = [(run.problem(), run.output) for run in runs if run.problem()]
+        if failed:
+            raise AssertionError('\n'.join(
+                f'{problem} in a daemon run:\n{output}'
+                for problem, output in failed))
 
-    def _log_file(self, name):
+    def _end_daemon(self):
+        '''Kills a daemon still running; under valgrind, ends it with
+        SIGTERM, so that valgrind checks for leaks, and kills it only if
+        it does not end.'''
+        if self.daemon is None or self.daemon.poll() is not None:
+            return
+        if under_valgrind():
+            self.daemon.send_signal(signal.SIGTERM)
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                self.daemon.wait(timeout(10))
+                return
+        self.daemon.kill()
+        self.daemon.wait()
+
+    def log_file(self, name):
+        '''A new file in the testbed's directory for a process's output.'''
         return open(self.dir / f'{name}.out', 'wb')
 
     def _read_log_file(self, name):

@@ -137,16 +137,16 @@ class LoadBed(Testbed):
         super().__init__()
         self.stand_in = None
         self.daemon_name = None
+        self._mark = 0
 
     def daemon_env(self, bus_address=None):
         '''The daemon runs as its unit runs it.'''
         return {**super().daemon_env(bus_address), **unit_environment()}
-        self._mark = 0
 
     def start(self, channels=4, presets=16):
         '''Bus, stand-in and a subscribed daemon, idle.'''
         self.start_bus()
-        with self._log_file('stand-in') as err:
+        with self.log_file('stand-in') as err:
             self.stand_in = StandInProcess(self.child_env(), channels,
                                            presets, err)
         self.start_daemon()
@@ -196,7 +196,7 @@ class LoadBed(Testbed):
                                    repr(message))
                 return
             except TimeoutError:
-                self._check_daemon_alive()
+                self.check_daemon_alive()
                 if time.monotonic() > deadline:
                     raise
 
