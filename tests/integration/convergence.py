@@ -18,7 +18,6 @@ Usage: convergence.py --seeds N --first S [--channels 2,4-8]
 '''
 
 import argparse
-import os
 import random
 import subprocess
 import sys
@@ -31,7 +30,7 @@ import dbus
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from testbed import (CallBoundExceeded, PROBE_MESSAGE,  # noqa: E402
-                     Testbed)
+                     Testbed, sanitizer_build)
 
 BEHAVIOURS = ('default', 'keeps-name', 'after-highest')
 
@@ -356,8 +355,6 @@ CALLS_PER_OTHER_CHANNEL = 5
 SOURCE_CALLS = 2
 MAX_BUFFER_WARNING = ('Received configuration_changed signals exceed '
                       'MAX_BUFFER_SIGNAL_SIZE')
-# Sanitizer builds (another binary) check their heap at exit.
-SIGTERM_SECONDS = 3 if 'PTZ_PRESET_SYNC_BIN' in os.environ else 1
 
 
 class Failure(Exception):
@@ -549,10 +546,11 @@ class Rig:
             self.tb.sink.flush()
             return Failure('crash', f'the daemon exited with '
                            f'{daemon.returncode}')
+        seconds = 3 if sanitizer_build() else 1
         try:
-            status, _ = self.tb.stop_daemon(SIGTERM_SECONDS)
+            status, _ = self.tb.stop_daemon(seconds)
         except subprocess.TimeoutExpired:
-            return Failure('sigterm', f'still running {SIGTERM_SECONDS} s '
+            return Failure('sigterm', f'still running {seconds} s '
                            'after SIGTERM')
         if status != 0:
             return Failure('sigterm', f'exit status {status} on SIGTERM')

@@ -3,7 +3,6 @@ settles with exactly the calls it needs, no buffer reset and every channel
 in step; and SIGTERM ends the service at once even while signals flood in.
 '''
 
-import os
 import signal
 import subprocess
 import time
@@ -13,7 +12,8 @@ import dbus.lowlevel
 
 from base import DaemonTestCase
 from change_signals import CHANGE_SIGNAL, CHANGE_SIGNATURE, UPDATED
-from testbed import CHANNEL_SERVICE, channel_path, timeout
+from testbed import CHANNEL_SERVICE, channel_path, sanitizer_build, \
+    timeout
 
 
 def seeded(channels, presets):
@@ -143,8 +143,7 @@ class SettlingTest(DaemonTestCase):
             status = self.tb.daemon.wait(timeout(10))
         except subprocess.TimeoutExpired:
             self.fail('still running 10 s after SIGTERM')
-        # sanitizer builds run slower and check their heap at exit
-        limit = 3.0 if 'PTZ_PRESET_SYNC_BIN' in os.environ else 1.0
+        limit = 3.0 if sanitizer_build() else 1.0
         self.assertLess(time.monotonic() - sent, timeout(limit))
         self.assertEqual(status, 0)
         self.assertSanitizersQuiet()

@@ -29,6 +29,7 @@ a bus monitor saw it add.
 '''
 
 import contextlib
+import functools
 import itertools
 import json
 import os
@@ -144,6 +145,21 @@ SYSLOG_LINE = re.compile(
 def daemon_binary():
     return Path(os.environ.get('PTZ_PRESET_SYNC_BIN',
                                REPO / 'build' / 'ptz-preset-sync'))
+
+
+@functools.lru_cache(maxsize=None)
+def _built_with_sanitizers(binary):
+    try:
+        data = Path(binary).read_bytes()
+    except OSError:
+        return False
+    return b'__asan_init' in data or b'__ubsan_handle' in data
+
+
+def sanitizer_build():
+    '''Whether the daemon under test was built with ASan or UBSan: it runs
+    slower and checks its heap at exit.'''
+    return _built_with_sanitizers(str(daemon_binary()))
 
 
 def bus_kind():
