@@ -5,8 +5,9 @@ import subprocess
 import sys
 import unittest
 
-from testbed import (DAEMON_IDENT, LOG_DAEMON, LOG_WARNING, NoFirstAnswer,
-                     Testbed, timeout)
+from change_signals import CALL_WIRE
+from testbed import (DAEMON_IDENT, LOG_DAEMON, LOG_ERR, LOG_WARNING,
+                     START_FAILURE, NoFirstAnswer, Testbed, timeout)
 
 
 SANITIZER_MARKERS = ('ERROR: AddressSanitizer', 'ERROR: LeakSanitizer',
@@ -54,9 +55,9 @@ class DaemonTestCase(unittest.TestCase):
             finally:
                 self.tb.close()
 
-    def start(self, channels=2):
+    def start(self, channels=2, extra_env=None):
         '''Bus, camera and a subscribed daemon; the journal starts empty.'''
-        self.camera = self.tb.start(channels)
+        self.camera = self.tb.start(channels, extra_env)
         self.camera.clear_journal()
         return self.camera
 
@@ -91,12 +92,45 @@ class DaemonTestCase(unittest.TestCase):
                 return
         self.fail(f'daemon exited with {self.tb.daemon.returncode}')
 
+    # --- the camera ---
+
+    def seed_spots(self, channels, numbers,
+                   position=lambda number: (0.0, 0.0)):
+        '''Presets "Spot N" of the numbers on each of channels, each at
+        position(N).'''
+        for channel in channels:
+            for number in numbers:
+                self.camera.seed_preset(channel, number, f'Spot {number}',
+                                        *position(number))
+
+    def channel_states(self):
+        '''Per channel: (home, reported preset, {number: Preset}).'''
+        return {n: (ch['home'], ch['reported'], ch['presets'])
+                for n, ch in self.camera.state()['channels'].items()}
+
+    def preset_names(self):
+        '''Per channel: {number: name}.'''
+        return {n: {number: preset.name for number, preset in presets.items()}
+                for n, (_, _, presets) in self.channel_states().items()}
+
+    def settled_journal(self, action):
+        '''The calls that action leads to, once every echo is handled.'''
+        self.camera.clear_journal()
+        action()
+        self.tb.settle()
+        return self.journal()
+
     # --- assertions ---
 
     def journal(self):
         '''The calls since the journal was last cleared, as (path, member,
-        args) tuples.'''
-        return [(e.path, e.member, e.args) for e in self.camera.journal()]
+        args) tuples; each must have come with its method's interface and
+        signature.'''
+        entries = self.camera.journal()
+        for e in entries:
+            self.assertEqual((e.interface, e.signature),
+                             CALL_WIRE.get(e.member), e)
+        return [(e.path, e.member, e.args) for e in entries]
 
     def assertJournal(self, expected):
         '''The calls made, in order: a list of (path, member, args).'''
@@ -120,6 +154,16 @@ class DaemonTestCase(unittest.TestCase):
         output = self.tb.daemon_output() or ''
         for marker in SANITIZER_MARKERS:
             self.assertNotIn(marker, output)
+
+    def assertStartFailureOnly(self):
+        '''The daemon exits 1 on SIGTERM, having logged the failed start
+        alone, as an error.'''
+        lines = self.stop(1)
+        self.assertEqual(
+            [(line.priority, line.ident, line.pid, line.message)
+             for line in lines],
+            [(LOG_DAEMON | LOG_ERR, DAEMON_IDENT, self.tb.daemon.pid,
+              START_FAILURE)])
 
     def stop(self, expected_status=0):
         '''SIGTERM; asserts the exit status and returns the log lines.'''

@@ -29,8 +29,9 @@ import dbus
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from testbed import (CallBoundExceeded, PROBE_MESSAGE,  # noqa: E402
-                     Testbed, sanitizer_build)
+from change_signals import FULL_BUFFER  # noqa: E402
+from testbed import (CallBoundExceeded, Testbed,  # noqa: E402
+                     sanitizer_build)
 
 BEHAVIOURS = ('default', 'keeps-name', 'after-highest')
 
@@ -353,8 +354,6 @@ def generate(seed, channels=(), behaviours=()):
 # save and a rename there, and their echoes; the source's lookups come once.
 CALLS_PER_OTHER_CHANNEL = 5
 SOURCE_CALLS = 2
-MAX_BUFFER_WARNING = ('Received configuration_changed signals exceed '
-                      'MAX_BUFFER_SIGNAL_SIZE')
 
 
 class Failure(Exception):
@@ -522,18 +521,15 @@ class Rig:
                               + '; '.join(differences), index)
 
     def messages(self):
-        probes = {PROBE_MESSAGE.format(space)
-                  for space in self.tb.probes_sent}
         self.tb.sink.flush()
-        return [line.message for line in self.tb.log_lines()
-                if line.message not in probes]
+        return self.tb.log_messages()
 
     def check_warnings(self, scenario):
         if not scenario.eligible:
             return
         messages = self.messages()
         if messages:
-            overflow = [m for m in messages if m == MAX_BUFFER_WARNING]
+            overflow = [m for m in messages if m == FULL_BUFFER]
             raise Failure('warning', f'{len(messages)} warnings, '
                           f'{len(overflow)} of them buffer overflows; '
                           f'the first: {messages[0]}')

@@ -7,25 +7,15 @@ exactly when an echo of its change from another channel makes no call.
 import unittest
 
 from base import DaemonTestCase
-from change_signals import (CREATED, REMOVED, UPDATED, emit_change,
-                            emit_change_with_flags, get_presets, modifying,
-                            query, remove_preset, rename_preset,
+from change_signals import (CREATED, FULL_BUFFER, REMOVED, UPDATED,
+                            emit_change, emit_change_with_flags, get_presets,
+                            modifying, query, remove_preset, rename_preset,
                             set_preset_name, set_preset_number,
                             succeed_without_effect)
 from testbed import CHANNEL_SERVICE, channel_path
 
-FULL_BUFFER = ('Received configuration_changed signals exceed '
-               'MAX_BUFFER_SIGNAL_SIZE')
-
 
 class ChangeIntakeTest(DaemonTestCase):
-
-    def settled_journal(self, action):
-        '''The calls that action leads to, once every echo is handled.'''
-        self.camera.clear_journal()
-        action()
-        self.tb.settle()
-        return self.journal()
 
     def test_invalid_kind_or_preset_zero_is_ignored_silently(self):
         camera = self.start(2)

@@ -3,12 +3,11 @@
 import unittest
 
 from base import DaemonTestCase
-from change_signals import (CREATED, emit_change, get_presets, modifying,
-                            query, rename_preset, set_preset_name,
+from change_signals import (CREATED, NO_PRESET_COUNT, QUERY_FAILED,
+                            create_by_name_failed, create_by_number_failed,
+                            emit_change, get_presets, modifying, query,
+                            rename_failed, rename_preset, set_preset_name,
                             set_preset_number, succeed_without_effect)
-
-NO_PRESET_COUNT = 'Failed to get number of existing presets'
-QUERY_FAILED = 'Failed to query presets'
 
 
 class CreatedPresetTest(DaemonTestCase):
@@ -17,12 +16,6 @@ class CreatedPresetTest(DaemonTestCase):
         for channel in channels:
             for number, name in presets.items():
                 self.camera.seed_preset(channel, number, name)
-
-    def presets(self):
-        '''Per channel: number -> name.'''
-        return {n: {number: preset.name
-                    for number, preset in channel['presets'].items()}
-                for n, channel in self.camera.state()['channels'].items()}
 
     def test_by_name_only_when_the_number_is_the_source_count(self):
         cases = [
@@ -50,7 +43,7 @@ class CreatedPresetTest(DaemonTestCase):
                 create(camera)
                 self.tb.settle()
                 self.assertJournal(calls)
-                self.assertEqual(self.presets()[2][3], name)
+                self.assertEqual(self.preset_names()[2][3], name)
                 self.assertEqual(camera.state()['channels'][2]['home'], 3)
                 self.assertLogMessages([])
 
@@ -61,8 +54,8 @@ class CreatedPresetTest(DaemonTestCase):
         self.tb.settle()
         self.assertJournal([get_presets(1), query(2), query(3),
                             set_preset_number(3, 3)])
-        self.assertEqual(self.presets(), {1: {3: 'Pos3'}, 2: {3: 'Other'},
-                                          3: {3: 'Pos3'}})
+        self.assertEqual(self.preset_names(), {
+            1: {3: 'Pos3'}, 2: {3: 'Other'}, 3: {3: 'Pos3'}})
         # channel 3's echo used the only record: the same change from
         # channel 1 is mirrored again (and finds both channels in step)
         camera.clear_journal()
@@ -73,8 +66,6 @@ class CreatedPresetTest(DaemonTestCase):
     def test_failure_on_one_channel_leaves_it_behind_alone(self):
         # the echo of the creation that succeeded is dropped whatever the
         # walk's result; nothing is retried on the channel that failed
-        failed_on = ('Failed to create preset (id 1, name Door set_home false)'
-                     ' on channel {}')
         walk = [get_presets(1), query(2), set_preset_name(2, 'Door'),
                 query(3), set_preset_name(3, 'Door')]
         door = {1: 'Door'}
@@ -85,20 +76,20 @@ class CreatedPresetTest(DaemonTestCase):
                 camera.user_create_by_name(1, 'Door')
                 self.tb.settle()
                 self.assertJournal(walk)
-                self.assertEqual(self.presets(), {
+                self.assertEqual(self.preset_names(), {
                     n: {} if n == failing else door for n in (1, 2, 3)})
-                self.assertWarnings([failed_on.format(failing)])
+                self.assertWarnings(
+                    [create_by_name_failed(1, 'Door', failing)])
 
     def test_failed_creation_by_number_is_logged_and_the_walk_goes_on(self):
         first_calls = [get_presets(1), query(2), set_preset_number(2, 5, True)]
         rest_of_walk = [query(3), set_preset_number(3, 5, True),
                         rename_preset(3, 5, 'Door')]
         cases = [
-            ('SetPresetNumber', 'Failed to create preset (id 5 set as Home: '
-             'true) on channel 2', first_calls + rest_of_walk, {1: 'A'}),
+            ('SetPresetNumber', create_by_number_failed(5, 2, home=True),
+             first_calls + rest_of_walk, {1: 'A'}),
             # the preset stays under its default name on 2
-            ('RenamePreset', 'Failed to rename preset (id 5, name Door) on '
-             'channel 2',
+            ('RenamePreset', rename_failed(5, 'Door', 2),
              first_calls + [rename_preset(2, 5, 'Door')] + rest_of_walk,
              {1: 'A', 5: 'Pos5'}),
         ]
@@ -111,8 +102,8 @@ class CreatedPresetTest(DaemonTestCase):
                 emit_change(camera, 1, 5, 'Door', CREATED, home=True)
                 self.tb.settle()
                 self.assertJournal(calls)
-                self.assertEqual(self.presets()[2], left_on_2)
-                self.assertEqual(self.presets()[3], {1: 'A', 5: 'Door'})
+                self.assertEqual(self.preset_names()[2], left_on_2)
+                self.assertEqual(self.preset_names()[3], {1: 'A', 5: 'Door'})
                 self.assertWarnings([message])
 
     def test_unreadable_source_count_creates_by_number(self):
@@ -134,7 +125,7 @@ class CreatedPresetTest(DaemonTestCase):
                 self.assertJournal([
                     get_presets(1), query(2), set_preset_number(2, 1),
                     rename_preset(2, 1, 'Door')])
-                self.assertEqual(self.presets()[2], {1: 'Door'})
+                self.assertEqual(self.preset_names()[2], {1: 'Door'})
                 self.assertWarnings([NO_PRESET_COUNT])
 
     def test_unreadable_target_listing_counts_as_lacking_the_preset(self):
@@ -188,7 +179,7 @@ class CreatedPresetTest(DaemonTestCase):
         # every creation echo is recognised: none is taken for a creation
         self.assertEqual([call for call in calls if call[1] == 'GetPresets'],
                          [get_presets(1)])
-        for n, presets in self.presets().items():
+        for n, presets in self.preset_names().items():
             self.assertEqual(presets, {1: 'A', 2: 'B', 3: 'Door', 4: 'D'}, n)
         self.assertLogMessages([])
 

@@ -10,7 +10,7 @@ status.
 import unittest
 
 from base import DaemonTestCase
-from change_signals import ROLE
+from change_signals import goto, modifying
 from testbed import coordinator_path, under_valgrind
 
 CHANNELS = (1, 2, 3, 4)
@@ -22,22 +22,15 @@ def others(channel):
 
 class LongScenarioTest(DaemonTestCase):
 
-    def channels(self):
-        '''Per channel: (home, reported preset, presets).'''
-        return {n: (ch['home'], ch['reported'], ch['presets'])
-                for n, ch in self.camera.state()['channels'].items()}
-
     def assertInStep(self, label):
-        channels = self.channels()
+        channels = self.channel_states()
         self.assertEqual(channels, {n: channels[1] for n in CHANNELS}, label)
 
     def round(self, label, action):
         '''Runs one change and returns its calls once everything settled.'''
-        self.camera.clear_journal()
-        action()
-        self.tb.settle()
+        calls = self.settled_journal(action)
         self.assertInStep(label)
-        return self.journal()
+        return calls
 
     def assertOnceOnEachOther(self, calls, members, source, label):
         targets = sorted(path for path, member, _ in calls
@@ -52,10 +45,8 @@ class LongScenarioTest(DaemonTestCase):
             self.assertIn('ERROR SUMMARY: 0 errors', self.tb.daemon_output())
 
     def seed_everywhere(self, numbers):
-        for number in numbers:
-            for channel in CHANNELS:
-                self.camera.seed_preset(channel, number, f'Spot {number}',
-                                        10.0 * number, -1.0 * number)
+        self.seed_spots(CHANNELS, numbers,
+                        lambda number: (10.0 * number, -1.0 * number))
 
     def test_thirty_recalls_move_every_other_channel_once_at_its_speed(self):
         camera = self.start(len(CHANNELS))
@@ -70,11 +61,9 @@ class LongScenarioTest(DaemonTestCase):
                 camera.user_recall(source, preset)
             calls = self.round(label, recall)
             self.assertEqual(
-                [(path, args) for path, member, args in calls
-                 if member == 'GotoPresetNumber'],
-                [(coordinator_path(n), (ROLE, 0, preset, speed))
-                 for n in others(source)], label)
-            self.assertEqual(self.channels()[1][1], preset, label)
+                [call for call in calls if call[1] == 'GotoPresetNumber'],
+                [goto(n, preset, speed) for n in others(source)], label)
+            self.assertEqual(self.channel_states()[1][1], preset, label)
         self.finish()
 
     def test_thirty_creations_by_name_and_by_number_end_in_step(self):
@@ -96,7 +85,7 @@ class LongScenarioTest(DaemonTestCase):
             self.assertOnceOnEachOther(
                 calls, ('SetPresetName', 'SetPresetNumber'), source, label)
             members.update(member for _, member, _ in calls)
-        self.assertEqual(len(self.channels()[1][2]), 30)
+        self.assertEqual(len(self.channel_states()[1][2]), 30)
         # both ways of creating were taken
         self.assertLessEqual({'SetPresetName', 'SetPresetNumber',
                               'RenamePreset'}, members)
@@ -125,11 +114,8 @@ class LongScenarioTest(DaemonTestCase):
             for label, source, member, action in steps:
                 calls = self.round(label, action)
                 self.assertOnceOnEachOther(calls, (member,), source, label)
-                edits = [call for call in calls if call[1] in (
-                    'SetPresetName', 'SetPresetNumber', 'RenamePreset',
-                    'UpdatePreset', 'RemovePresetName')]
-                self.assertEqual(len(edits), 3, label)
-        self.assertEqual(self.channels()[1][0], 4)
+                self.assertEqual(len(modifying(calls)), 3, label)
+        self.assertEqual(self.channel_states()[1][0], 4)
         self.finish()
 
     def test_thirty_six_removals_leave_every_channel_empty(self):
@@ -143,7 +129,7 @@ class LongScenarioTest(DaemonTestCase):
                 label, lambda: camera.user_remove(source, number))
             self.assertOnceOnEachOther(calls, ('RemovePresetName',), source,
                                        label)
-        self.assertEqual(self.channels()[1][2], {})
+        self.assertEqual(self.channel_states()[1][2], {})
         self.finish()
 
 

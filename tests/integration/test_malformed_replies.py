@@ -11,51 +11,27 @@ GetNumberOfChannels replies by test_lifecycle.
 import unittest
 
 from base import DaemonTestCase
-from change_signals import (CHANGE_SIGNAL, CHANGE_SIGNATURE, CREATED, ROLE,
-                            REMOVED, UPDATED, emit_change, get_presets,
-                            query, remove_preset, rename_preset,
-                            set_preset_name, set_preset_number,
-                            succeed_without_effect)
+from change_signals import (CHANGE_SIGNAL, CHANGE_SIGNATURE, CREATED,
+                            MODIFYING, NO_PRESET_COUNT, QUERY_FAILED, REMOVED,
+                            UPDATED, emit_change, get_presets, goto,
+                            listing_entry, lookup, lookup_failed, query,
+                            remove_preset, rename_preset, set_preset_name,
+                            set_preset_number, state_failed, state_query,
+                            succeed_without_effect, update_preset)
 from testbed import CHANNEL_SERVICE, COORDINATOR, channel_path, \
     coordinator_path
 
-MODIFYING = ('SetPresetName', 'SetPresetNumber', 'RenamePreset',
-             'UpdatePreset', 'RemovePresetName')
 MEGABYTE = 1_000_000
-QUERY_FAILED = 'Failed to query presets'
-NO_PRESET_COUNT = 'Failed to get number of existing presets'
 
 
 def entry(number, name, pan=10.0, tilt=20.0):
-    return f'presetposno{number}={name}:pan={pan}:tilt={tilt}:home=0'
+    '''A listing entry, at (10, 20) unless said otherwise.'''
+    return listing_entry(number, name, pan, tilt)
 
 
 def fillers(count, first=100):
     '''count entries of other presets.'''
     return [entry(n, f'P{n}') for n in range(first, first + count)]
-
-
-def lookup(channel):
-    return query(channel, positions=True)
-
-
-def update_preset(channel, number, name):
-    return (coordinator_path(channel), 'UpdatePreset',
-            (ROLE, 0, number, name))
-
-
-def state_query(channel):
-    return (coordinator_path(channel), 'GetPtzPresetState', ())
-
-
-def goto(channel, preset, speed=0):
-    return (coordinator_path(channel), 'GotoPresetNumber',
-            (ROLE, 0, preset, speed))
-
-
-def lookup_failed(number, channel):
-    return (f'Failed to query presets for preset (id: {number}) '
-            f'on channel {channel}')
 
 
 # Listings that break no rule but size; and entries that never count.
@@ -177,7 +153,6 @@ class ReplyTypeTest(DaemonTestCase):
             camera.user_recall(1, 5)
 
         recall_calls = [state_query(2), state_query(3), goto(3, 5)]
-        state_failed = 'Failed to get PresetStatus on channel 2'
 
         cases = [
             # method, reply signature and values, action, calls, message
@@ -201,11 +176,11 @@ class ReplyTypeTest(DaemonTestCase):
             ('GetPresets', '', [], creation, creation_calls,
              NO_PRESET_COUNT),
             ('GetPtzPresetState', 'iu', [0, 0], recall, recall_calls,
-             state_failed),
+             state_failed(2)),
             ('GetPtzPresetState', '(ii)', [(0, 0)], recall, recall_calls,
-             state_failed),
+             state_failed(2)),
             ('GetPtzPresetState', 'ss', ['0', '0'], recall, recall_calls,
-             state_failed),
+             state_failed(2)),
         ]
         for method, signature, values, action, calls, message in cases:
             with self.case(f'{method} replying "{signature}"'):

@@ -12,10 +12,12 @@ test_recall.
 import unittest
 
 from base import DaemonTestCase
-from change_signals import (CHANGE_SIGNAL, CHANGE_SIGNATURE, CREATED, ROLE,
-                            REMOVED, UPDATED, get_presets, query,
-                            remove_preset, rename_preset, set_preset_name,
-                            set_preset_number)
+from change_signals import (CHANGE_SIGNAL, CHANGE_SIGNATURE, CREATED,
+                            REMOVED, UPDATED, create_by_name_failed,
+                            create_by_number_failed, get_presets, goto,
+                            goto_failed, lookup, query, remove_preset,
+                            rename_preset, set_preset_name, set_preset_number,
+                            state_query, unsupported_space)
 from testbed import CHANNEL_SERVICE, COORDINATOR, channel_path, \
     coordinator_path
 
@@ -34,27 +36,6 @@ def change(number, name, kind, flags=None, properties=None):
     return CHANGE_SIGNATURE, [number, name, kind,
                               {'SET_HOME': False} if flags is None else flags,
                               {} if properties is None else properties]
-
-
-def lookup(channel):
-    return query(channel, positions=True)
-
-
-def state_query(channel):
-    return (coordinator_path(channel), 'GetPtzPresetState', ())
-
-
-def goto(channel, preset, speed=0):
-    return (coordinator_path(channel), 'GotoPresetNumber',
-            (ROLE, 0, preset, speed))
-
-
-def goto_failed(preset, channel=2):
-    return f'Failed to go to preset (id {preset}) on channel {channel}'
-
-
-def unsupported_space(space):
-    return f'Received unsupported space in speed signal:{space}'
 
 
 class ConfigurationChangeTest(DaemonTestCase):
@@ -92,16 +73,14 @@ class ConfigurationChangeTest(DaemonTestCase):
             ('largest uint32 number, created', {},
              change(UINT32_MAX, 'Door', CREATED),
              creation_start + [set_preset_number(2, -1)],
-             ['Failed to create preset (id -1 set as Home: false) '
-              'on channel 2']),
+             [create_by_number_failed(-1, 2)]),
             ('number 2^31, removed', {},
              change(2**31, 'B', REMOVED), [query(2)], []),
             ('number 2^31, updated', {},
              change(2**31, 'B', UPDATED), [lookup(1)], []),
             ('empty name', {1: {3: ''}}, change(3, '', CREATED),
              creation_start + [set_preset_name(2, '')],
-             ['Failed to create preset (id 3, name  set_home false) '
-              'on channel 2']),
+             [create_by_name_failed(3, '', 2)]),
             ('name of 96 bytes', {1: {3: NAME_96}},
              change(3, NAME_96, CREATED),
              creation_start + [set_preset_name(2, NAME_96)], []),
@@ -158,9 +137,7 @@ class RecallSignalTest(DaemonTestCase):
 
     def start_with_presets(self):
         camera = self.start(2)
-        for channel in (1, 2):
-            for preset in (5, 7):
-                camera.seed_preset(channel, preset, f'Spot {preset}')
+        self.seed_spots((1, 2), (5, 7))
         self.good_presets = iter([7, 5] * 20)
         return camera
 
@@ -182,11 +159,13 @@ class RecallSignalTest(DaemonTestCase):
             ('unsigned fields', ('uuu', [1, 5, 1]), [], []),
             ('a string state', ('iis', [1, 5, '1']), [], []),
             ('largest int32 preset', signal(1, INT32_MAX),
-             [state_query(2), goto(2, INT32_MAX)], [goto_failed(INT32_MAX)]),
+             [state_query(2), goto(2, INT32_MAX)],
+             [goto_failed(INT32_MAX, 2)]),
             ('lowest int32 preset', signal(1, INT32_MIN),
-             [state_query(2), goto(2, INT32_MIN)], [goto_failed(INT32_MIN)]),
+             [state_query(2), goto(2, INT32_MIN)],
+             [goto_failed(INT32_MIN, 2)]),
             ('preset -1, the bits of the largest uint32', signal(1, -1),
-             [state_query(2), goto(2, -1)], [goto_failed(-1)]),
+             [state_query(2), goto(2, -1)], [goto_failed(-1, 2)]),
             ('largest int32 channel', signal(INT32_MAX, 5), [], []),
             ('lowest int32 channel', signal(INT32_MIN, 5), [], []),
             ('largest int32 state', signal(1, 5, INT32_MAX), [], []),

@@ -10,11 +10,14 @@ import time
 import unittest
 
 from base import DaemonTestCase
-from change_signals import (ROLE, get_presets, query, rename_preset,
-                            set_preset_name, set_preset_number)
+from change_signals import (NO_PRESET_COUNT, QUERY_FAILED,
+                            create_by_name_failed, create_by_number_failed,
+                            get_presets, goto, goto_failed, lookup_failed,
+                            query, remove_failed, rename_failed,
+                            rename_preset, set_preset_name, set_preset_number,
+                            state_failed, state_query, update_failed)
 from testbed import (CHANNEL_SERVICE, CONTROL_IFACE, COORDINATOR,
-                     COORDINATOR_PATH, DAEMON_IDENT, LOG_DAEMON, LOG_ERR,
-                     START_FAILURE, coordinator_path, subscription_rules,
+                     COORDINATOR_PATH, coordinator_path, subscription_rules,
                      timeout)
 
 MOCK_IFACE = 'org.freedesktop.DBus.Mock'
@@ -47,26 +50,6 @@ EXTRA_METHODS = {
     'NeverAnswer': ('ss', '', NEVER_ANSWER),
 }
 
-NO_PRESET_COUNT = 'Failed to get number of existing presets'
-QUERY_FAILED = 'Failed to query presets'
-
-
-def state_query(channel):
-    return (coordinator_path(channel), 'GetPtzPresetState', ())
-
-
-def goto(channel, preset, speed=0):
-    return (coordinator_path(channel), 'GotoPresetNumber',
-            (ROLE, 0, preset, speed))
-
-
-def state_failed(channel):
-    return f'Failed to get PresetStatus on channel {channel}'
-
-
-def goto_failed(preset, channel):
-    return f'Failed to go to preset (id {preset}) on channel {channel}'
-
 
 class PlatformFaultTest(DaemonTestCase):
 
@@ -90,9 +73,7 @@ class PlatformFaultTest(DaemonTestCase):
         self.tb.start_bus()
         self.camera = self.tb.start_camera(channels)
         self.add_camera_methods()
-        for channel in range(1, channels + 1):
-            for number in presets:
-                self.camera.seed_preset(channel, number, f'Spot {number}')
+        self.seed_spots(range(1, channels + 1), presets)
         return self.camera
 
     def start_with_presets(self, channels, presets=(5,)):
@@ -102,15 +83,6 @@ class PlatformFaultTest(DaemonTestCase):
         self.camera.clear_journal()
         return self.camera
 
-    def channels(self):
-        '''Per channel: (home, reported preset, number -> Preset).'''
-        return {n: (ch['home'], ch['reported'], ch['presets'])
-                for n, ch in self.camera.state()['channels'].items()}
-
-    def names(self, channel):
-        return {number: preset.name for number, preset
-                in self.channels()[channel][2].items()}
-
     def test_setup_fails_while_the_coordinator_is_absent(self):
         # the channel service alone is of no use
         self.start_camera(2)
@@ -119,10 +91,7 @@ class PlatformFaultTest(DaemonTestCase):
         self.tb.wait_connected()
         self.quiet_period()
         self.assertEqual(subscription_rules(self.tb.daemon_match_rules()), [])
-        lines = self.stop(1)
-        self.assertEqual(
-            [(line.priority, line.ident, line.message) for line in lines],
-            [(LOG_DAEMON | LOG_ERR, DAEMON_IDENT, START_FAILURE)])
+        self.assertStartFailureOnly()
 
     def test_channel_service_is_needed_only_once_called(self):
         camera = self.start_camera(2, presets=(1,))
@@ -150,7 +119,8 @@ class PlatformFaultTest(DaemonTestCase):
         self.tb.settle()
         self.assertJournal([get_presets(1), query(2),
                             set_preset_name(2, 'Gate')])
-        self.assertEqual(self.channels()[1], self.channels()[2])
+        channels = self.channel_states()
+        self.assertEqual(channels[1], channels[2])
         self.assertWarnings([NO_PRESET_COUNT])
         self.stop(0)
 
@@ -180,25 +150,19 @@ class PlatformFaultTest(DaemonTestCase):
              lambda camera: camera.user_remove(1, 1), QUERY_FAILED,
              (0, door)),
             ('QueryPresets in an update', 2, 'QueryPresets', rename,
-             'Failed to query presets for preset (id: 1) on channel 2',
-             (0, door)),
+             lookup_failed(1, 2), (0, door)),
             ('SetPresetName', 2, 'SetPresetName', create_by_name,
-             'Failed to create preset (id 2, name Gate set_home false) '
-             'on channel 2', (0, door)),
+             create_by_name_failed(2, 'Gate', 2), (0, door)),
             ('SetPresetNumber', 2, 'SetPresetNumber',
              lambda camera: camera.user_create_by_number(1, 7),
-             'Failed to create preset (id 7 set as Home: false) '
-             'on channel 2', (0, door)),
+             create_by_number_failed(7, 2), (0, door)),
             ('RenamePreset', 2, 'RenamePreset', rename,
-             'Failed to rename preset (id 1, name Gate) on channel 2',
-             (0, door)),
+             rename_failed(1, 'Gate', 2), (0, door)),
             ('UpdatePreset', 2, 'UpdatePreset', move,
-             'Failed to update preset (id 1, name Door) on channel 2',
-             (0, door)),
+             update_failed(1, 'Door', 2), (0, door)),
             ('RemovePresetName', 2, 'RemovePresetName',
              lambda camera: camera.user_remove(1, 1),
-             'Failed to remove preset (id 1,  name Door) on channel 2',
-             (0, door)),
+             remove_failed(1, 'Door', 2), (0, door)),
             ('GetPtzPresetState', 2, 'GetPtzPresetState', recall,
              state_failed(2), (0, door)),
             ('GotoPresetNumber', 2, 'GotoPresetNumber', recall,
@@ -218,9 +182,10 @@ class PlatformFaultTest(DaemonTestCase):
                                    errors[n % len(errors)])
                 action(camera)
                 self.tb.settle()
-                channels = self.channels()
+                channels = self.channel_states()
                 self.assertEqual(channels[3], channels[1])
-                self.assertEqual((channels[2][1], self.names(2)),
+                names = self.preset_names()
+                self.assertEqual((channels[2][1], names[2]),
                                  (reported, presets))
                 self.assertWarnings([message])
 
@@ -228,9 +193,9 @@ class PlatformFaultTest(DaemonTestCase):
                 camera.clear_faults()
                 camera.user_create_by_number(3, 9)
                 self.tb.settle()
+                names = self.preset_names()
                 for channel in (1, 2, 3):
-                    self.assertEqual(self.names(channel).get(9), 'Pos9',
-                                     channel)
+                    self.assertEqual(names[channel].get(9), 'Pos9', channel)
                 self.assertWarnings([message])
                 self.stop(0)
 
@@ -254,16 +219,15 @@ class PlatformFaultTest(DaemonTestCase):
         # a new camera process under the same names, with no restart of
         # the daemon
         self.camera = camera = self.tb.start_camera(4)
-        for channel in (1, 2, 3, 4):
-            camera.seed_preset(channel, 7, 'Spot 7')
+        self.seed_spots((1, 2, 3, 4), (7,))
         camera.user_recall(2, 7)
         self.tb.settle()
         camera.user_create_by_name(3, 'Door')
         self.tb.settle()
-        channels = self.channels()
+        channels = self.channel_states()
         self.assertEqual(channels[2][1], 7)
         self.assertEqual(channels, {n: channels[2] for n in (1, 2, 3, 4)})
-        self.assertEqual(self.names(1), {1: 'Door', 7: 'Spot 7'})
+        self.assertEqual(self.preset_names()[1], {1: 'Door', 7: 'Spot 7'})
         self.assertEqual(self.tb.daemon.pid, daemon)
         self.assertWarnings(walk_failures)
         self.stop(0)
@@ -282,9 +246,10 @@ class PlatformFaultTest(DaemonTestCase):
         self.tb.settle()
         self.assertEqual(self.journal()[:4], [state_query(2), goto(2, 5),
                                               state_query(3), goto(3, 5)])
-        self.assertEqual([self.channels()[n][1] for n in (1, 2, 3)],
+        self.assertEqual([self.channel_states()[n][1] for n in (1, 2, 3)],
                          [5, 0, 5])
-        self.assertEqual([self.names(n) for n in (1, 2, 3)],
+        names = self.preset_names()
+        self.assertEqual([names[n] for n in (1, 2, 3)],
                          [{5: 'Spot 5', 9: 'Pos9'}] * 3)
         self.assertWarnings([goto_failed(5, 2)])
         self.stop(0)

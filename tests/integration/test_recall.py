@@ -13,33 +13,9 @@ hand.
 import unittest
 
 from base import DaemonTestCase
+from change_signals import (goto, goto_failed, state_failed, state_query,
+                            unsupported_space)
 from testbed import COORDINATOR, coordinator_path
-
-ROLE = 'Operator'
-
-
-def state_query(channel):
-    '''The GetPtzPresetState call on a channel, as the journal holds it.'''
-    return (coordinator_path(channel), COORDINATOR, 'GetPtzPresetState', '',
-            ())
-
-
-def goto(channel, preset, speed=0):
-    '''The GotoPresetNumber call on a channel, as the journal holds it.'''
-    return (coordinator_path(channel), COORDINATOR, 'GotoPresetNumber',
-            'siii', (ROLE, 0, preset, speed))
-
-
-def unsupported_space(space):
-    return f'Received unsupported space in speed signal:{space}'
-
-
-def state_failure(channel):
-    return f'Failed to get PresetStatus on channel {channel}'
-
-
-def goto_failure(preset, channel):
-    return f'Failed to go to preset (id {preset}) on channel {channel}'
 
 
 class RecallTestCase(DaemonTestCase):
@@ -49,9 +25,7 @@ class RecallTestCase(DaemonTestCase):
         what `reported` ({channel: preset}) says, else no preset.'''
         camera = self.start(channels)
         self.channels = channels
-        for channel in range(1, channels + 1):
-            for preset in presets:
-                camera.seed_preset(channel, preset, f'Spot {preset}')
+        self.seed_spots(range(1, channels + 1), presets)
         for channel, preset in (reported or {}).items():
             camera.set_reported_preset(channel, preset)
         return camera
@@ -73,20 +47,16 @@ class RecallTestCase(DaemonTestCase):
         return {channel: values['reported'] for channel, values
                 in self.camera.state()['channels'].items()}
 
-    def calls(self):
-        return [(e.path, e.interface, e.member, e.signature, e.args)
-                for e in self.camera.journal()]
-
     def assertCallsAfterSettling(self, expected):
         '''Once every signal is handled, the calls since the start are
         exactly these.'''
         self.tb.settle()
-        self.assertEqual(self.calls(), list(expected))
+        self.assertJournal(expected)
 
     def gotos_after_settling(self):
         self.tb.settle()
-        return [call for call in self.calls()
-                if call[2] == 'GotoPresetNumber']
+        return [call for call in self.journal()
+                if call[1] == 'GotoPresetNumber']
 
 
 class RecallSpeedTest(RecallTestCase):
@@ -175,38 +145,38 @@ class RecallMirroringTest(RecallTestCase):
         cases = [
             ('state query fails on channel 2',
              fault(2, 'GetPtzPresetState'), None,
-             queried_past_channel_2, [state_failure(2)]),
+             queried_past_channel_2, [state_failed(2)]),
             ('state reply "(i)" on channel 2', state_reply('i', [0]), None,
-             queried_past_channel_2, [state_failure(2)]),
+             queried_past_channel_2, [state_failed(2)]),
             ('state reply "(iii)" on channel 2',
              state_reply('iii', [0, 0, 0]), None,
-             queried_past_channel_2, [state_failure(2)]),
+             queried_past_channel_2, [state_failed(2)]),
             ('state reply "(ui)" on channel 2', state_reply('ui', [0, 0]),
-             None, queried_past_channel_2, [state_failure(2)]),
+             None, queried_past_channel_2, [state_failed(2)]),
             ('empty state reply on channel 2', state_reply('', []), None,
-             queried_past_channel_2, [state_failure(2)]),
+             queried_past_channel_2, [state_failed(2)]),
             ('goto fails on channel 2, succeeds on 3',
              fault(2, 'GotoPresetNumber'), None,
              [state_query(2), goto(2, 5), state_query(3), goto(3, 5)],
-             [goto_failure(5, 2)]),
+             [goto_failed(5, 2)]),
             ('goto succeeds on channel 2, state query fails on 3',
              fault(3, 'GetPtzPresetState'), None,
              [state_query(2), goto(2, 5), state_query(3)],
-             [state_failure(3)]),
+             [state_failed(3)]),
             # no record: channel 2's echo is a recall of its own and
             # moves channel 3, whose echo then consumes that record
             ('goto succeeds on channel 2, fails on 3',
              fault(3, 'GotoPresetNumber'), None,
              [state_query(2), goto(2, 5), state_query(3), goto(3, 5),
               state_query(1), state_query(3), goto(3, 5)],
-             [goto_failure(5, 3)]),
+             [goto_failed(5, 3)]),
             ('goto succeeds on channel 2, channel 3 is already there',
              lambda camera: camera.set_reported_preset(3, 5), None,
              [state_query(2), goto(2, 5), state_query(3),
               state_query(1), state_query(3)], []),
             ('negative preset, missing everywhere', None, (1, -4),
              [state_query(2), goto(2, -4), state_query(3), goto(3, -4)],
-             [goto_failure(-4, 2), goto_failure(-4, 3)]),
+             [goto_failed(-4, 2), goto_failed(-4, 3)]),
         ]
         for label, set_up, signal, calls, messages in cases:
             with self.case(label):
@@ -360,7 +330,7 @@ class RecallRecordHygieneTest(RecallTestCase):
                 camera.fail_method(2, 'GetPtzPresetState', 1)
                 self.recall_signal(1, 5)
                 self.assertLaterRecallMirrored([state_query(2)])
-                self.assertWarnings([state_failure(2)])
+                self.assertWarnings([state_failed(2)])
 
 
 class MalformedRecallSignalTest(RecallTestCase):
@@ -382,7 +352,7 @@ class MalformedRecallSignalTest(RecallTestCase):
             camera.emit_raw(coordinator_path(1), COORDINATOR,
                             'PtzPresetState', signature, args)
             self.tb.settle()
-            self.assertEqual(self.calls(), [], f'payload "({signature})"')
+            self.assertEqual(self.journal(), [], f'payload "({signature})"')
         self.assertWarnings([])
         camera.user_recall(1, 5)
         self.assertCallsAfterSettling([state_query(2), goto(2, 5)])

@@ -3,25 +3,17 @@
 import unittest
 
 from base import DaemonTestCase
-from change_signals import query, remove_preset, succeed_without_effect
-
-QUERY_FAILED = 'Failed to query presets'
-REMOVE_FAILED = 'Failed to remove preset (id 4,  name Door) on channel {}'
+from change_signals import (QUERY_FAILED, query, remove_failed,
+                            remove_preset, succeed_without_effect)
 
 
 class RemovedPresetTest(DaemonTestCase):
-
-    def presets(self):
-        '''Per channel: number -> name.'''
-        return {n: {number: preset.name
-                    for number, preset in channel['presets'].items()}
-                for n, channel in self.camera.state()['channels'].items()}
 
     def test_created_then_removed_on_four_channels(self):
         camera = self.start(4)
         camera.user_create_by_name(1, 'Door')
         self.tb.settle()
-        self.assertEqual(self.presets(),
+        self.assertEqual(self.preset_names(),
                          {n: {1: 'Door'} for n in (1, 2, 3, 4)})
         camera.clear_journal()
         camera.user_remove(1, 1)
@@ -30,7 +22,7 @@ class RemovedPresetTest(DaemonTestCase):
         self.assertJournal([
             query(2), remove_preset(2, 'Door'), query(3),
             remove_preset(3, 'Door'), query(4), remove_preset(4, 'Door')])
-        self.assertEqual(self.presets(), {n: {} for n in (1, 2, 3, 4)})
+        self.assertEqual(self.preset_names(), {n: {} for n in (1, 2, 3, 4)})
         self.assertLogMessages([])
 
     def test_channels_listing_the_number_are_sent_the_signals_name(self):
@@ -53,9 +45,9 @@ class RemovedPresetTest(DaemonTestCase):
         door = {4: 'Door'}
         cases = [
             ('success on 1, failure on 3', 3, 'RemovePresetName', walk,
-             {1: {}, 3: door}, [REMOVE_FAILED.format(3)]),
+             {1: {}, 3: door}, [remove_failed(4, 'Door', 3)]),
             ('failure on 1, success on 3', 1, 'RemovePresetName', walk,
-             {1: door, 3: {}}, [REMOVE_FAILED.format(1)]),
+             {1: door, 3: {}}, [remove_failed(4, 'Door', 1)]),
             ('listing of 1 unreadable', 1, 'QueryPresets',
              [query(1), query(3), remove_preset(3, 'Door')],
              {1: door, 3: {}}, [QUERY_FAILED]),
@@ -69,8 +61,9 @@ class RemovedPresetTest(DaemonTestCase):
                 camera.user_remove(2, 4)
                 self.tb.settle()
                 self.assertJournal(calls)
-                self.assertEqual(self.presets(), {2: {}, **left})
+                self.assertEqual(self.preset_names(), {2: {}, **left})
                 self.assertWarnings(messages)
+
 
 if __name__ == '__main__':
     unittest.main()

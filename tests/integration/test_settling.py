@@ -8,12 +8,9 @@ import subprocess
 import time
 import unittest
 
-import dbus.lowlevel
-
 from base import DaemonTestCase
-from change_signals import CHANGE_SIGNAL, CHANGE_SIGNATURE, UPDATED
-from testbed import CHANNEL_SERVICE, channel_path, sanitizer_build, \
-    timeout
+from change_signals import UPDATED, emit_change_with_flags
+from testbed import sanitizer_build, timeout
 
 
 def seeded(channels, presets):
@@ -38,9 +35,9 @@ class SettlingTest(DaemonTestCase):
 
     def in_step(self):
         '''Per channel: (home, {number: name}).'''
-        return {n: (ch['home'], {number: preset.name for number, preset
-                                 in ch['presets'].items()})
-                for n, ch in self.camera.state()['channels'].items()}
+        names = self.preset_names()
+        return {n: (home, names[n])
+                for n, (home, _, _) in self.channel_states().items()}
 
     def test_changes_settle_in_step_with_the_calls_they_need(self):
         def make_home(*numbers):
@@ -129,12 +126,8 @@ class SettlingTest(DaemonTestCase):
         # home updates that each take a walk over the other channels: far
         # more than the service can handle before it is told to stop
         for _ in range(5000):
-            change = dbus.lowlevel.SignalMessage(
-                channel_path(1), CHANNEL_SERVICE, CHANGE_SIGNAL)
-            change.append(5, 'Door', UPDATED, {'SET_HOME': True},
-                          dbus.Dictionary({}, signature='sv'),
-                          signature=CHANGE_SIGNATURE)
-            connection.send_message(change)
+            emit_change_with_flags(connection, 1, 5, 'Door', UPDATED,
+                                   [('SET_HOME', True)])
         connection.flush()
         self.tb.wait_for_call('SetPresetName')
         sent = time.monotonic()

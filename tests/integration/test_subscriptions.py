@@ -3,6 +3,8 @@
 import unittest
 
 from base import DaemonTestCase
+from change_signals import (CHANGE_SIGNAL, CHANNEL_IFACE, CHANGE_SIGNATURE,
+                            CREATED, get_presets, unsupported_space)
 from testbed import (CHANNEL_SERVICE, COORDINATOR, channel_path,
                      coordinator_path, expected_subscriptions,
                      parse_match_rule)
@@ -20,16 +22,16 @@ class SubscriptionTest(DaemonTestCase):
         self.stop(0)
 
     def test_only_signals_matching_interface_member_and_path_are_handled(self):
-        change = ('PresetConfigurationChanged2', 'usua{sb}a{sv}',
-                  [5, 'Door', 1, {'SET_HOME': False}, {}])
+        change = (CHANGE_SIGNAL, CHANGE_SIGNATURE,
+                  [5, 'Door', CREATED, {'SET_HOME': False}, {}])
         speed = ('PresetSpeed', 'iii', [0, 0, 777])
-        speed_warning = ['Received unsupported space in speed signal:777']
-        first_call = [(channel_path(1), 'GetPresets', ())]
+        speed_warning = [unsupported_space(777)]
+        first_call = [get_presets(1)]
         cases = [
             ('change from the channel service', channel_path(1),
              CHANNEL_SERVICE, change, first_call, []),
             ('change with the object interface', channel_path(1),
-             'com.orvo.Ptz1.Channel', change, [], []),
+             CHANNEL_IFACE, change, [], []),
             ('speed from the coordinator', coordinator_path(2), COORDINATOR,
              speed, [], speed_warning),
             ('speed with another interface', coordinator_path(2),

@@ -5,15 +5,13 @@ import re
 import unittest
 
 from base import DaemonTestCase
-from change_signals import (CHANGE_SIGNAL, REMOVED, UPDATED, emit_change,
-                            succeed_without_effect)
+from change_signals import (CHANGE_SIGNAL, FULL_BUFFER, REMOVED, UPDATED,
+                            emit_change, succeed_without_effect)
 from testbed import (CHANNEL_SERVICE, COORDINATOR, DAEMON_IDENT, LOG_DAEMON,
                      LOG_WARNING, PROBE_MESSAGE, channel_path,
                      coordinator_path)
 
 LOG_DEBUG = 7
-FULL_BUFFER = ('Received configuration_changed signals exceed '
-               'MAX_BUFFER_SIGNAL_SIZE')
 PROBE_TRACE = re.compile(r'speed 0 in space (\d+): unsupported space, '
                          r'speed 0 for every channel\Z')
 # The walk's duration varies; everything else of a line is exact.
@@ -30,11 +28,7 @@ class TraceTest(DaemonTestCase):
 
     def run_scenario(self, env):
         '''Every decision once, on 3 channels; returns the expected trace.'''
-        self.tb.start_bus()
-        camera = self.camera = self.tb.start_camera(3)
-        self.tb.start_daemon(extra_env=env)
-        self.tb.wait_subscribed(3)
-        camera.clear_journal()
+        camera = self.start(3, extra_env=env)
         trace = []
 
         # a creation by name owes one echo per other channel
@@ -152,6 +146,7 @@ class TraceTest(DaemonTestCase):
                     counted = sum(int(match.group(1)) for _, text in messages
                                   if (match := MIRRORED_CALLS.search(text)))
                     self.assertEqual(counted, len(self.camera.journal()))
+
 
 if __name__ == '__main__':
     unittest.main()

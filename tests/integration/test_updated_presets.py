@@ -15,54 +15,21 @@ import collections
 import unittest
 
 from base import DaemonTestCase
-from change_signals import (ROLE, UPDATED, emit_change, modifying, query,
-                            rename_preset, set_preset_name, set_preset_number,
-                            succeed_without_effect)
-from testbed import Preset, coordinator_path
+from change_signals import (UPDATED, create_by_number_failed, emit_change,
+                            listing_entry, lookup, lookup_failed, modifying,
+                            rename_failed, rename_preset, set_home_failed,
+                            set_preset_name, set_preset_number,
+                            succeed_without_effect, update_failed,
+                            update_preset)
+from testbed import Preset
 
 PRESET = 5
 EDITS = ('SetPresetName', 'SetPresetNumber', 'RenamePreset', 'UpdatePreset')
-FULL_BUFFER = ('Received configuration_changed signals exceed '
-               'MAX_BUFFER_SIGNAL_SIZE')
 
 
 def entry(name, pan=0.0, tilt=0.0, number=PRESET):
-    '''A listing entry as the coordinator writes it.'''
-    return f'presetposno{number}={name}:pan={pan}:tilt={tilt}:home=0'
-
-
-def lookup(channel):
-    return query(channel, positions=True)
-
-
-def update_preset(channel, name, number=PRESET):
-    return (coordinator_path(channel), 'UpdatePreset',
-            (ROLE, 0, number, name))
-
-
-def lookup_failed(channel):
-    return (f'Failed to query presets for preset (id: {PRESET}) '
-            f'on channel {channel}')
-
-
-def update_failed(name, channel):
-    return (f'Failed to update preset (id {PRESET}, name {name}) '
-            f'on channel {channel}')
-
-
-def rename_failed(name, channel):
-    return (f'Failed to rename preset (id {PRESET}, name {name}) '
-            f'on channel {channel}')
-
-
-def set_home_failed(name, channel):
-    return (f'Failed to set preset (id {PRESET}, name {name}, '
-            f'set as Home: true) on channel {channel}')
-
-
-def save_by_number_failed(channel):
-    return (f'Failed to create preset (id {PRESET} set as Home: true) '
-            f'on channel {channel}')
+    '''A listing entry, of preset 5 unless said otherwise.'''
+    return listing_entry(number, name, pan, tilt)
 
 
 class UpdateWalkTestCase(DaemonTestCase):
@@ -131,7 +98,7 @@ class DecisionTableTest(UpdateWalkTestCase):
         cases = [
             ('other numbers only', [entry('Lamp', number=15),
                                     entry('Lamp', number=50)], []),
-            ('listing fails', None, [lookup_failed(2)]),
+            ('listing fails', None, [lookup_failed(PRESET, 2)]),
         ]
         for label, listing, messages in cases:
             with self.case(label):
@@ -149,7 +116,7 @@ class DecisionTableTest(UpdateWalkTestCase):
             ('other numbers only', 'Gate',
              [entry('Gate', 90, 90, number=15)], [], [
                  save, rename_preset(2, PRESET, 'Gate')]),
-            ('listing fails', 'Gate', None, [lookup_failed(2)], [
+            ('listing fails', 'Gate', None, [lookup_failed(PRESET, 2)], [
                 save, rename_preset(2, PRESET, 'Gate')]),
             ('named Pos5', 'Pos5', [], [], [save]),
         ]
@@ -191,7 +158,7 @@ class DecisionTableTest(UpdateWalkTestCase):
         for label, source, other, moved in cases:
             with self.subTest(label):
                 self.serve([entry('Gate', *source)], [entry('Gate', *other)])
-                update = [update_preset(2, 'Gate')] if moved else []
+                update = [update_preset(2, PRESET, 'Gate')] if moved else []
                 self.assertWalk(1, 'Gate', False,
                                 [lookup(1), lookup(2)] + update)
                 if moved:
@@ -202,7 +169,7 @@ class DecisionTableTest(UpdateWalkTestCase):
 
     def test_other_name_is_updated_when_moved_else_renamed(self):
         cases = [
-            ('moved', 30, [update_preset(2, 'Gate')]),
+            ('moved', 30, [update_preset(2, PRESET, 'Gate')]),
             ('in place', 10, [rename_preset(2, PRESET, 'Gate')]),
         ]
         for label, pan, calls in cases:
@@ -224,7 +191,7 @@ class DecisionTableTest(UpdateWalkTestCase):
             ('in place', 'Gate', 10, [save, rename_preset(2, PRESET, 'Gate')],
              [('Pos5', True), ('Door', False), ('Gate', True),
               ('Gate', False)]),
-            ('moved', 'Gate', 30, [save, update_preset(2, 'Gate')],
+            ('moved', 'Gate', 30, [save, update_preset(2, PRESET, 'Gate')],
              [('Door', True), ('Pos5', False), ('Gate', True),
               ('Gate', False)]),
             # renamed even so: a platform may keep the name Door
@@ -232,7 +199,7 @@ class DecisionTableTest(UpdateWalkTestCase):
              [save, rename_preset(2, PRESET, 'Pos5')],
              [('Pos5', True), ('Pos5', True), ('Pos5', False)]),
             ('moved, named Pos5', 'Pos5', 30,
-             [save, update_preset(2, 'Pos5')],
+             [save, update_preset(2, PRESET, 'Pos5')],
              [('Pos5', True), ('Pos5', True), ('Pos5', False)]),
         ]
         self.start(2)  # each case consumes its record
@@ -289,7 +256,7 @@ class WalkOverChannelsTest(UpdateWalkTestCase):
         self.assertWalk(2, 'Gate', True, [
             lookup(2), lookup(1), set_preset_name(1, 'Gate', True),
             lookup(3), set_preset_number(3, PRESET, True)])
-        self.assertWarnings([save_by_number_failed(3)])
+        self.assertWarnings([create_by_number_failed(PRESET, 3, home=True)])
         # channel 1's save still echoes
         self.assertRecorded('Gate', echo_channel=1)
 
@@ -303,9 +270,9 @@ class WalkOverChannelsTest(UpdateWalkTestCase):
                     [entry('Gate')])
                 self.camera.fail_method(failing, 'UpdatePreset')
                 self.assertWalk(1, 'Gate', False, [
-                    lookup(1), lookup(2), update_preset(2, 'Gate'),
-                    lookup(3), update_preset(3, 'Gate'), lookup(4)])
-                self.assertWarnings([update_failed('Gate', failing)])
+                    lookup(1), lookup(2), update_preset(2, PRESET, 'Gate'),
+                    lookup(3), update_preset(3, PRESET, 'Gate'), lookup(4)])
+                self.assertWarnings([update_failed(PRESET, 'Gate', failing)])
                 self.assertRecorded('Gate', echo_channel=5 - failing)
 
     def test_failed_call_is_logged_and_the_walk_goes_on(self):
@@ -317,17 +284,17 @@ class WalkOverChannelsTest(UpdateWalkTestCase):
         once = [('Gate', True), ('Gate', False)]
         cases = [
             ('update of a moved preset', False, entry('Gate', 5),
-             'UpdatePreset', lambda n: [update_preset(n, 'Gate')],
-             update_failed('Gate', 2), once),
+             'UpdatePreset', lambda n: [update_preset(n, PRESET, 'Gate')],
+             update_failed(PRESET, 'Gate', 2), once),
             ('rename', False, entry('Door'), 'RenamePreset',
              lambda n: [rename_preset(n, PRESET, 'Gate')],
-             rename_failed('Gate', 2), once),
+             rename_failed(PRESET, 'Gate', 2), once),
             ('home save by name', True, entry('Gate'), 'SetPresetName',
              lambda n: [set_preset_name(n, 'Gate', True)],
-             set_home_failed('Gate', 2), once),
+             set_home_failed(PRESET, 'Gate', 2), once),
             # the save by number on channel 2 succeeded and echoes
             ('rename after a home save by number', True, entry('Door'),
-             'RenamePreset', save_and_rename, rename_failed('Gate', 2),
+             'RenamePreset', save_and_rename, rename_failed(PRESET, 'Gate', 2),
              [('Pos5', True), ('Door', True), ('Pos5', False)] + once),
         ]
         for label, home, other, method, calls, message, echoes in cases:
@@ -349,9 +316,9 @@ class WalkOverChannelsTest(UpdateWalkTestCase):
             ('preset missing', [entry('Gate', number=15)], None, []),
             ('entry without a position', ['presetposno5=Gate:home=0'],
              None, []),
-            ('listing fails', None, None, [lookup_failed(2)]),
+            ('listing fails', None, None, [lookup_failed(PRESET, 2)]),
             ('listing of another type', [entry('Gate')], wrong_type,
-             [lookup_failed(2)]),
+             [lookup_failed(PRESET, 2)]),
         ]
         for label, listing, fault, messages in cases:
             with self.case(label):
@@ -386,8 +353,9 @@ class UpdateOnCameraTest(DaemonTestCase):
             self.tb.probe()
 
     def presets(self):
-        return {channel: (values['home'], values['presets'])
-                for channel, values in self.camera.state()['channels'].items()}
+        '''Per channel: (home, {number: Preset}).'''
+        return {n: (home, presets)
+                for n, (home, _, presets) in self.channel_states().items()}
 
     def test_update_on_one_of_four_channels_brings_the_others_in_step(self):
         def rename(camera):
@@ -405,7 +373,7 @@ class UpdateOnCameraTest(DaemonTestCase):
             ('rename', rename, 1,
              lambda n: rename_preset(n, PRESET, 'Gate'),
              0, Preset('Gate', 10.0, 20.0)),
-            ('move', move, 3, lambda n: update_preset(n, 'Door'),
+            ('move', move, 3, lambda n: update_preset(n, PRESET, 'Door'),
              0, Preset('Door', 40.0, -15.0)),
             ('make home', make_home, 2,
              lambda n: set_preset_name(n, 'Door', True),

@@ -37,17 +37,18 @@ Calls are (channel, method, preset number, name) as the stand-in reports
 them; methods without a number or a name report 0 and ''.
 '''
 
+import sys
+from pathlib import Path
 from typing import List, NamedTuple, Tuple
 
-PROBE_MESSAGE = 'Received unsupported space in speed signal:{}'
-RESET_MESSAGE = \
-    'Received configuration_changed signals exceed MAX_BUFFER_SIGNAL_SIZE'
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'integration'))
+
+from change_signals import (CREATED, FULL_BUFFER, REMOVED,  # noqa: E402
+                            UPDATED)
+from testbed import PROBE_MESSAGE  # noqa: E402
 
 # Capacity of every echo buffer.
 BUFFER_SIZE = 32
-
-# Change kinds of PresetConfigurationChanged2.
-CREATED, UPDATED, REMOVED = 1, 2, 3
 
 Call = Tuple[int, str, int, str]
 
@@ -132,7 +133,7 @@ class BurstBuilder:
         record; anything else is to be mirrored.'''
         if self.records.full(kind):
             self.records.buffers[kind].clear()
-            self.logs.append(RESET_MESSAGE)
+            self.logs.append(FULL_BUFFER)
             return RESET
         if self.records.take_echo(kind, channel, number, name):
             return ECHO
