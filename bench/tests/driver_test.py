@@ -10,25 +10,14 @@ import sys
 import tempfile
 import unittest
 
+from private_bus import PrivateBusTestCase
+
 DRIVER, FLOOR, SERVICE = sys.argv[1:4]
 del sys.argv[1:4]
-BUS_CONF = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bus.conf")
 KINDS = ["recall", "create-by-name", "create-by-number", "update-moved", "remove"]
 
 
-class DriverTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.bus = subprocess.Popen(
-            ["dbus-daemon", f"--config-file={BUS_CONF}", "--nofork", "--print-address=1"],
-            stdout=subprocess.PIPE, text=True)
-        cls.env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=cls.bus.stdout.readline().strip())
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.bus.terminate()
-        cls.bus.wait()
-
+class DriverTest(PrivateBusTestCase):
     def ops(self, service, kind, *extra):
         return subprocess.run([DRIVER, "ops", "--service", service, "--kind", kind,
                                "--channels", "3", "--count", "4", *extra],

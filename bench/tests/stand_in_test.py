@@ -12,29 +12,25 @@ import unittest
 
 from gi.repository import Gio, GLib
 
+from private_bus import PrivateBusTestCase
+
 STAND_IN = sys.argv.pop(1) if len(sys.argv) > 1 else "build-bench/bench/ptz-stand-in"
-BUS_CONF = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bus.conf")
 COORDINATOR = "com.orvo.PTZ.Coordinator"
 CHANNEL_SERVICE = "com.orvo.Ptz1"
 
 
-class StandInTest(unittest.TestCase):
+class StandInTest(PrivateBusTestCase):
     @classmethod
     def setUpClass(cls):
-        cls.bus = subprocess.Popen(
-            ["dbus-daemon", f"--config-file={BUS_CONF}", "--nofork", "--print-address=1"],
-            stdout=subprocess.PIPE, text=True)
-        address = cls.bus.stdout.readline().strip()
-        cls.env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address)
+        super().setUpClass()
         cls.connection = Gio.DBusConnection.new_for_address_sync(
-            address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
+            cls.address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
             | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
 
     @classmethod
     def tearDownClass(cls):
         cls.connection.close_sync(None)
-        cls.bus.terminate()
-        cls.bus.wait()
+        super().tearDownClass()
 
     def setUp(self):
         self.process = subprocess.Popen([STAND_IN, "--channels", "3"], stdin=subprocess.PIPE,
