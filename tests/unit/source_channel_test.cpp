@@ -5,14 +5,14 @@
 namespace
 {
 
-struct PathCase {
-    const char *path;
-    gint32 channel_count;
-    gint32 expected;
-};
-
 TEST(SourceChannel, WholeNumberAfterTheLastSlashWithinTheChannels)
 {
+    // path, channel count, the source channel read from it (0: none)
+    struct PathCase {
+        const char *path;
+        gint32 channel_count;
+        gint32 expected;
+    };
     const PathCase cases[] = {
         {"/com/orvo/Ptz1/Channel/3", 4, 3},
         {"/com/orvo/Ptz1/Channel/1", 1, 1},
