@@ -2,9 +2,9 @@
 in turn: after every change the channels are in step and every other channel
 was changed exactly once, so every echo of ours was recognised.
 
-CI runs these with the daemon under valgrind (meson test --setup valgrind, as
-does tools/valgrind-scenarios.sh); each run ends with SIGTERM, so valgrind's
-leak check runs and decides the exit status.
+CI runs these with the daemon under valgrind (meson test --setup valgrind);
+each run ends with SIGTERM, so valgrind's leak check runs and decides the exit
+status.
 '''
 
 import unittest
