@@ -180,8 +180,11 @@ def daemon_wrapper():
 
 
 def timeout(seconds):
-    '''A timeout stretched for the slower runs under valgrind.'''
-    return seconds * (20 if under_valgrind() else 1)
+    '''A timeout stretched for the slower runs, under valgrind or an
+    emulator.'''
+    if under_valgrind():
+        return seconds * 20
+    return seconds * (4 if daemon_wrapper() else 1)
 
 
 def wait_until(predicate, seconds, what):
