@@ -8,13 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-static const char COORDINATOR_NAME[] = "com.orvo.PTZ.Coordinator";
-static const char COORDINATOR_PATH[] = "/com/orvo/PTZ/Coordinator";
-static const char COORDINATOR_INTERFACE[] = "com.orvo.PTZ.Coordinator";
-static const char CHANNEL_SERVICE_NAME[] = "com.orvo.Ptz1";
-static const char CHANNEL_PATH[] = "/com/orvo/Ptz1/Channel";
-static const char CHANNEL_INTERFACE[] = "com.orvo.Ptz1.Channel";
-static const char CHANNEL_SIGNAL_INTERFACE[] = "com.orvo.Ptz1";
+#include "core/bus_names.h"
+
 static const char ROLE[] = "Operator";
 
 struct Floor {
@@ -201,15 +196,15 @@ static bool set_up()
     f.channel_proxies = g_new0(GDBusProxy *, channels);
     f.subscriptions = g_new0(guint, channels * 3);
     for (gint32 n = 1; n <= f.channel_count; n++) {
-        g_autofree char *channel_path = g_strdup_printf("%s/%d", CHANNEL_PATH, n);
-        g_autofree char *coordinator_path = g_strdup_printf("%s/%d", COORDINATOR_PATH, n);
+        g_autofree char *channel_path = channel_object_path(CHANNEL_PATH_PREFIX, n);
+        g_autofree char *coordinator_path = channel_object_path(COORDINATOR_PATH, n);
         f.channel_proxies[n - 1] = new_proxy(CHANNEL_SERVICE_NAME, channel_path, CHANNEL_INTERFACE);
         f.coordinator_proxies[n - 1] =
             new_proxy(COORDINATOR_NAME, coordinator_path, COORDINATOR_INTERFACE);
     }
     for (gint32 n = 1; n <= f.channel_count; n++) {
-        g_autofree char *channel_path = g_strdup_printf("%s/%d", CHANNEL_PATH, n);
-        g_autofree char *coordinator_path = g_strdup_printf("%s/%d", COORDINATOR_PATH, n);
+        g_autofree char *channel_path = channel_object_path(CHANNEL_PATH_PREFIX, n);
+        g_autofree char *coordinator_path = channel_object_path(COORDINATOR_PATH, n);
         guint *s = &f.subscriptions[(n - 1) * 3];
         s[0] = g_dbus_connection_signal_subscribe(
             f.connection, nullptr, CHANNEL_SIGNAL_INTERFACE, "PresetConfigurationChanged2",

@@ -2,14 +2,8 @@
 
 #include <chrono>
 
-static const char COORDINATOR_NAME[] = "com.orvo.PTZ.Coordinator";
-static const char COORDINATOR_PATH[] = "/com/orvo/PTZ/Coordinator";
-static const char COORDINATOR_INTERFACE[] = "com.orvo.PTZ.Coordinator";
-static const char CHANNEL_SERVICE_NAME[] = "com.orvo.Ptz1";
-static const char CHANNEL_PATH[] = "/com/orvo/Ptz1/Channel";
-static const char CHANNEL_INTERFACE[] = "com.orvo.Ptz1.Channel";
-// The channel service signals under its bus name.
-static const char CHANNEL_SIGNAL_INTERFACE[] = "com.orvo.Ptz1";
+#include "core/bus_names.h"
+
 // The errors of simulated_camera/README.md: a preset or name the channel lacks fails as an
 // injected failure does.
 static const char FAILED_ERROR[] = "com.orvo.PTZ.Error.Failed";
@@ -87,7 +81,7 @@ bool stand_in_emit(StandIn *stand_in, const char *destination, const CameraSigna
     case SignalKind::NONE:
         return true;
     case SignalKind::CONFIGURATION_CHANGED: {
-        path = g_strdup_printf("%s/%d", CHANNEL_PATH, signal.channel);
+        path = channel_object_path(CHANNEL_PATH_PREFIX, signal.channel);
         interface = CHANNEL_SIGNAL_INTERFACE;
         member = "PresetConfigurationChanged2";
         GVariantBuilder flags;
@@ -98,13 +92,13 @@ bool stand_in_emit(StandIn *stand_in, const char *destination, const CameraSigna
         break;
     }
     case SignalKind::PRESET_STATE:
-        path = g_strdup_printf("%s/%d", COORDINATOR_PATH, signal.channel);
+        path = channel_object_path(COORDINATOR_PATH, signal.channel);
         member = "PtzPresetState";
         parameters = g_variant_new("(iii)", signal.channel, signal.number,
                                    static_cast<gint32>(signal.change));
         break;
     case SignalKind::PRESET_SPEED:
-        path = g_strdup_printf("%s/%d", COORDINATOR_PATH, signal.channel);
+        path = channel_object_path(COORDINATOR_PATH, signal.channel);
         member = "PresetSpeed";
         parameters = g_variant_new("(iii)", signal.channel, signal.number,
                                    static_cast<gint32>(signal.change));
@@ -275,7 +269,7 @@ static void on_method_call(GDBusConnection *connection, const gchar *sender,
     (void)connection, (void)object_path, (void)interface_name;
     gint64 now = monotonic_ns();
     // The report borrows the arguments after the invocation is gone.
-    g_autoptr(GVariant) held = g_variant_ref(parameters);
+    G_GNUC_UNUSED g_autoptr(GVariant) held = g_variant_ref(parameters);
     auto *registration = static_cast<StandInRegistration *>(user_data);
     StandIn *s = registration->stand_in;
     Method method;
@@ -338,8 +332,8 @@ static bool register_objects(StandIn *s, gint32 channels)
     GDBusInterfaceInfo *channel = node->interfaces[1];
     bool ok = register_object(s, coordinator, COORDINATOR_PATH, 0);
     for (gint32 n = 1; n <= channels; n++) {
-        g_autofree char *coordinator_path = g_strdup_printf("%s/%d", COORDINATOR_PATH, n);
-        g_autofree char *channel_path = g_strdup_printf("%s/%d", CHANNEL_PATH, n);
+        g_autofree char *coordinator_path = channel_object_path(COORDINATOR_PATH, n);
+        g_autofree char *channel_path = channel_object_path(CHANNEL_PATH_PREFIX, n);
         ok = register_object(s, coordinator, coordinator_path, n) && ok;
         ok = register_object(s, channel, channel_path, n) && ok;
     }
