@@ -14,7 +14,7 @@ from gi.repository import Gio, GLib
 
 from private_bus import PrivateBusTestCase
 
-STAND_IN = sys.argv.pop(1) if len(sys.argv) > 1 else "build-bench/bench/ptz-stand-in"
+STAND_IN = sys.argv.pop(1) if len(sys.argv) > 1 else "build/bench/ptz-stand-in"
 COORDINATOR = "com.orvo.PTZ.Coordinator"
 CHANNEL_SERVICE = "com.orvo.Ptz1"
 

@@ -12,11 +12,9 @@ must be the step's signals, in order, then its reply.
 The stand-in is PTZ_STAND_IN_BIN, build/bench/ptz-stand-in by default.
 '''
 
-import os
 import sys
 import time
 import unittest
-from pathlib import Path
 from typing import NamedTuple
 
 import dbus
@@ -24,17 +22,14 @@ import dbus.lowlevel
 import dbus.mainloop.glib
 from gi.repository import GLib
 
-from change_signals import (CHANGE_SIGNAL, CHANGE_SIGNATURE, CREATED,
-                            REMOVED, ROLE, UPDATED)
+from change_signals import (CHANGE_SIGNAL, CHANGE_SIGNATURE, CHANNEL_IFACE,
+                            CREATED, REMOVED, ROLE, UPDATED)
 from testbed import (CHANNEL_SERVICE, COORDINATOR, COORDINATOR_PATH, REPO,
                      Testbed, channel_path, coordinator_path, timeout)
 
 sys.path.insert(0, str(REPO / 'tests' / 'load'))
-from load_bed import StandInProcess  # noqa: E402
+from load_bed import STAND_IN, StandInProcess  # noqa: E402
 
-STAND_IN = Path(os.environ.get('PTZ_STAND_IN_BIN',
-                               REPO / 'build' / 'bench' / 'ptz-stand-in'))
-CHANNEL_IFACE = 'com.orvo.Ptz1.Channel'
 CHANNELS = 3
 
 INVALID = 'org.freedesktop.DBus.Error.InvalidArgs'

@@ -1,7 +1,8 @@
 '''Seeded convergence scenarios (convergence.py) on a fixed set of seeds:
 every change settles within its bound of calls, single-user scenarios end
 with every channel as one channel alone would be, and the daemon survives
-and exits 0.  tools/convergence.sh runs thousands of seeds.
+and exits 0.  The convergence suite (meson test --suite convergence) runs
+thousands of seeds.
 '''
 
 import io

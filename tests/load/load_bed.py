@@ -22,7 +22,7 @@ sys.path.insert(0, str(HERE.parent / 'integration'))
 from testbed import REPO, STATS_IFACE, Testbed  # noqa: E402
 
 STAND_IN = Path(os.environ.get(
-    'PTZ_STAND_IN_BIN', REPO / 'build-bench' / 'bench' / 'ptz-stand-in'))
+    'PTZ_STAND_IN_BIN', REPO / 'build' / 'bench' / 'ptz-stand-in'))
 UNIT = REPO / 'packaging' / 'ptz-preset-sync.service.in'
 
 
@@ -43,8 +43,7 @@ class StandInProcess:
                  binary=STAND_IN):
         if not binary.is_file():
             raise FileNotFoundError(
-                f'{binary} not built (meson setup build-bench '
-                '-Dbenchmarks=true && ninja -C build-bench, or set '
+                f'{binary} not built (tools/setup.sh builds it, or set '
                 'PTZ_STAND_IN_BIN)')
         self.process = subprocess.Popen(
             [str(binary), '--channels', str(channels), '--presets',
