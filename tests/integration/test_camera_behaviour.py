@@ -13,7 +13,6 @@ The stand-in is PTZ_STAND_IN_BIN, build/bench/ptz-stand-in by default.
 '''
 
 import sys
-import time
 import unittest
 from typing import NamedTuple
 
@@ -25,7 +24,8 @@ from gi.repository import GLib
 from change_signals import (CHANGE_SIGNAL, CHANGE_SIGNATURE, CHANNEL_IFACE,
                             CREATED, REMOVED, ROLE, UPDATED)
 from testbed import (CHANNEL_SERVICE, COORDINATOR, COORDINATOR_PATH, REPO,
-                     Testbed, channel_path, coordinator_path, timeout)
+                     Testbed, channel_path, coordinator_path, timeout,
+                     wait_until)
 
 sys.path.insert(0, str(REPO / 'tests' / 'load'))
 from load_bed import STAND_IN, StandInProcess  # noqa: E402
@@ -290,13 +290,13 @@ class Observer:
         first = len(self.events)
         serial = self.bus.send_message(msg)
         context = GLib.MainContext.default()
-        deadline = time.monotonic() + timeout(seconds)
-        while not any(event[:2] == ('reply', serial)
-                      for event in self.events[first:]):
-            if time.monotonic() > deadline:
-                raise TimeoutError(f'no reply to {step}')
-            if not context.iteration(False):
-                time.sleep(0.001)
+
+        def replied():
+            while context.iteration(False):
+                pass
+            return any(event[:2] == ('reply', serial)
+                       for event in self.events[first:])
+        wait_until(replied, seconds, f'a reply to {step}')
         return [event[:1] + event[2:] if event[0] == 'reply' else event
                 for event in self.events[first:]]
 
