@@ -14,32 +14,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     g_autofree char *name = change.name;
     if (change.set_home != 0 && change.set_home != 1)
         __builtin_trap();
-    // A recorded change must always recognise its own echo, whatever its name.
+    // A recorded change must always recognise its own echoes, whatever its name: channel 2
+    // owes a save by number (under a former name, which is never empty: it comes from a
+    // listing entry) and the rename after it.
+    guint8 rows[MAX_BUFFER_SIGNAL_SIZE * 2] = {};
     ChangeEchoBuffer buffer{};
+    buffer.owed = rows;
+    buffer.channels = 2;
     guint32 count = 0;
+    ChangeBufferRef all[1] = {{&buffer, &count}};
     gint32 preset_id = static_cast<gint32>(change.preset_id);
-    EchoesOwed owed{};
-    owed.named = 1;
-    // A former name is never empty: it comes from a listing entry.
-    owed.saved = name[0] != '\0' ? 1 : 0;
-    copy_record_name(owed.saved_name, name);
-    append_change(&buffer, &count, preset_id, name, 1, owed);
-    const ChangeRecord &record = buffer.records[0];
+    guint8 owed = name[0] != '\0' ? OWES_NAMED | OWES_SAVED : OWES_NAMED;
+    ChangeRecord &record = open_record(&buffer, count);
+    owed_row(&buffer, count)[1] = owed;
+    fill_change_record(record, preset_id, name, 1, 1, 0, name, owed == OWES_NAMED ? 1 : 2);
+    keep_record(&count);
+    OwedEcho found{};
     if (record.name[RECORD_NAME_SIZE - 1] != '\0' ||
         record.saved_name[RECORD_NAME_SIZE - 1] != '\0' ||
-        match_oldest_change(&buffer, count, preset_id, name, 2) != EchoMatch::NAMED ||
-        match_oldest_change(&buffer, count, preset_id, name, 1) != EchoMatch::NONE ||
         !g_utf8_validate(record.name, -1, nullptr) ||
-        !g_utf8_validate(record.saved_name, -1, nullptr))
+        !g_utf8_validate(record.saved_name, -1, nullptr) ||
+        find_owed_echo(all, 1, preset_id, name, 0, 0, &found))
         __builtin_trap();
-    // Its two owed echoes, and nothing after them.
-    consume_oldest_change(&buffer, &count, EchoMatch::NAMED);
-    if (owed.saved) {
-        if (match_oldest_change(&buffer, count, preset_id, name, 2) != EchoMatch::SAVED)
+    // Its owed echoes in the order the calls make them, and nothing after them.
+    if (owed & OWES_SAVED) {
+        if (!find_owed_echo(all, 1, preset_id, name, 1, 0, &found) ||
+            found.match != EchoMatch::SAVED)
             __builtin_trap();
-        consume_oldest_change(&buffer, &count, EchoMatch::SAVED);
+        take_echo(found, all, 1, 1);
     }
-    if (count != 0 || match_oldest_change(&buffer, count, preset_id, name, 2) != EchoMatch::NONE)
+    if (!find_owed_echo(all, 1, preset_id, name, 1, 0, &found) || found.match != EchoMatch::NAMED)
+        __builtin_trap();
+    take_echo(found, all, 1, 1);
+    if (count != 0 || find_owed_echo(all, 1, preset_id, name, 1, 0, &found))
         __builtin_trap();
     return 0;
 }

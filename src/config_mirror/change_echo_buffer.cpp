@@ -40,43 +40,78 @@ bool is_default_name(gint32 preset_id, const char *name)
     return strcmp(name, default_name) == 0;
 }
 
-EchoMatch match_oldest_change(const ChangeEchoBuffer *buffer, guint32 count, gint32 preset_id,
-                              const char *name, gint32 channel, int set_home)
+EchoMatch echo_fits(const ChangeRecord &record, guint8 owed, gint32 preset_id, const char *name,
+                    int set_home)
 {
-    const ChangeRecord *oldest = oldest_record(buffer, count);
-    if (!oldest || oldest->preset_id != preset_id || oldest->channel == channel)
+    if (owed == 0 || record.preset_id != preset_id)
         return EchoMatch::NONE;
-    if (oldest->echoes_owed > 0 && same_record_name(oldest->name, name))
-        return EchoMatch::NAMED;
-    // Where channels held the preset under several names, a platform that keeps names echoes
-    // each of them; our saves as home are then told by their flag.
-    if (oldest->saves_owed > 0 &&
+    // A save comes before the rename that follows it on the same channel. Where channels held
+    // the preset under several names, a platform that keeps names echoes each of them; our saves
+    // as home are then told by their flag.
+    if ((owed & OWES_SAVED) &&
         (set_home || is_default_name(preset_id, name) ||
-         (oldest->saved_name[0] != '\0' && same_record_name(oldest->saved_name, name))))
+         (record.saved_name[0] != '\0' && same_record_name(record.saved_name, name))))
         return EchoMatch::SAVED;
+    if ((owed & OWES_NAMED) && same_record_name(record.name, name))
+        return EchoMatch::NAMED;
     return EchoMatch::NONE;
 }
 
-void consume_oldest_change(ChangeEchoBuffer *buffer, guint32 *count, EchoMatch match)
+bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count, gint32 preset_id,
+                    const char *name, gsize channel_index, int set_home, OwedEcho *found)
 {
-    if (*count == 0 || match == EchoMatch::NONE)
-        return;
-    ChangeRecord &oldest = buffer->records[0];
-    guint32 &owed = match == EchoMatch::NAMED ? oldest.echoes_owed : oldest.saves_owed;
-    if (owed > 0)
-        owed--;
-    if (oldest.echoes_owed == 0 && oldest.saves_owed == 0)
-        drop_oldest_record(buffer, count);
+    bool any = false;
+    guint64 oldest = 0;
+    for (gsize b = 0; b < searched_count; b++) {
+        const ChangeBufferRef &ref = searched[b];
+        for (guint32 i = 0; i < *ref.count; i++) {
+            const ChangeRecord &record = ref.buffer->records[i];
+            if (any && record.serial >= oldest)
+                break;
+            EchoMatch match = echo_fits(record, owed_row(ref.buffer, i)[channel_index], preset_id,
+                                        name, set_home);
+            if (match == EchoMatch::NONE)
+                continue;
+            *found = OwedEcho{ref, i, match};
+            oldest = record.serial;
+            any = true;
+            break;
+        }
+    }
+    return any;
 }
 
-void append_change(ChangeEchoBuffer *buffer, guint32 *count, gint32 preset_id, const char *name,
-                   gint32 channel, const EchoesOwed &owed)
+void take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_count,
+               gsize channel_index)
 {
-    ChangeRecord &record = push_record(buffer, count);
+    guint64 serial = found.where.buffer->records[found.index].serial;
+    // On one channel a save by number precedes the rename after it.
+    take_owed(found.where.buffer, found.index, channel_index,
+              found.match == EchoMatch::NAMED ? OWES_NAMED | OWES_SAVED : OWES_SAVED);
+    for (gsize b = 0; b < all_count; b++)
+        lapse_owed(all[b].buffer, all[b].count, channel_index, [&](const ChangeRecord &record) {
+            return static_cast<guint8>(record.serial < serial ? OWES_NAMED | OWES_SAVED : 0);
+        });
+}
+
+void lapse_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
+                      gint32 preset_id, int set_home)
+{
+    for (gsize b = 0; b < all_count; b++)
+        lapse_owed(all[b].buffer, all[b].count, channel_index, [&](const ChangeRecord &record) {
+            bool moved_on = record.preset_id == preset_id || (set_home && record.home);
+            return static_cast<guint8>(moved_on ? OWES_NAMED | OWES_SAVED : 0);
+        });
+}
+
+void fill_change_record(ChangeRecord &record, gint32 preset_id, const char *name, gint32 channel,
+                        guint64 serial, int home, const char *saved_name, guint32 owed_echoes)
+{
     record.preset_id = preset_id;
     copy_record_name(record.name, name);
     record.channel = channel;
-    record.echoes_owed = owed.named;
-    record.saves_owed = owed.saved;
-    memcpy(record.saved_name, owed.saved_name, sizeof record.saved_name);
+    record.serial = serial;
+    record.home = home;
+    copy_record_name(record.saved_name, saved_name);
+    record.owed_echoes = owed_echoes;
 }

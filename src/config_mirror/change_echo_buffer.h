@@ -8,36 +8,50 @@
 // without splitting a UTF-8 character.
 gsize record_name_length(const char *name);
 
-// The echoes that one walk's calls will bring back in one kind of change.
-struct EchoesOwed {
-    guint32 named; // carrying the change's own name
-    guint32 saved; // of saves by number, under "Pos<N>" or the name the preset had there
-    // That name, from the first save by number of a preset the channel already held.
-    char saved_name[RECORD_NAME_SIZE];
-};
-
-// Which of the oldest record's owed echoes a change is.
-enum class EchoMatch {
-    NONE,  // no echo of the oldest record: a change of its own
-    NAMED, // an echo under the change's own name
-    SAVED, // the echo of a save by number
-};
-
-// Only the oldest record is compared, and never with a signal from its own source channel:
-// our walks leave that channel alone, so whatever it signals is the user's. A save by number
-// that made the preset home is recognised by that flag too, whatever name it kept.
-EchoMatch match_oldest_change(const ChangeEchoBuffer *buffer, guint32 count, gint32 preset_id,
-                              const char *name, gint32 channel, int set_home = 0);
-
-// Takes the matched echo off the oldest record, which goes once it is owed nothing more.
-void consume_oldest_change(ChangeEchoBuffer *buffer, guint32 *count, EchoMatch match);
-
-// The caller makes sure a free slot exists.
-void append_change(ChangeEchoBuffer *buffer, guint32 *count, gint32 preset_id, const char *name,
-                   gint32 channel, const EchoesOwed &owed);
+// Copies name into a record's name field, cut as the record keeps it.
+void copy_record_name(char (&field)[RECORD_NAME_SIZE], const char *name);
 
 // True when name is "Pos<N>", the name a preset saved by number bears.
 bool is_default_name(gint32 preset_id, const char *name);
 
-// Copies name into a record's name field, cut as the record keeps it.
-void copy_record_name(char (&field)[RECORD_NAME_SIZE], const char *name);
+// Which echo a change is of what one channel owes a record.
+enum class EchoMatch {
+    NONE,  // none: a change of its own, as far as this record goes
+    NAMED, // an echo under the change's own name
+    SAVED, // the echo of a save by number: "Pos<N>", the name it kept, or made home
+};
+
+EchoMatch echo_fits(const ChangeRecord &record, guint8 owed, gint32 preset_id, const char *name,
+                    int set_home);
+
+// One change echo buffer and its count.
+struct ChangeBufferRef {
+    ChangeEchoBuffer *buffer;
+    guint32 *count;
+};
+
+// Where an owed echo was found.
+struct OwedEcho {
+    ChangeBufferRef where;
+    guint32 index;
+    EchoMatch match;
+};
+
+// The oldest echo, by walk, that channel_index owes a record in `searched` and the change is.
+bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count, gint32 preset_id,
+                    const char *name, gsize channel_index, int set_home, OwedEcho *found);
+
+// Takes the found echo off. A channel signals our calls' effects in the order we made them, so
+// whatever it owed from the calls before this one is not coming: that lapses, in every buffer of
+// `all`. Records owed nothing more go.
+void take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_count,
+               gsize channel_index);
+
+// A change of the channel's own, not an echo, shows its state of that preset (and, when it makes
+// a preset home, of its home) moved on: what it still owed for them is not coming.
+void lapse_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
+                      gint32 preset_id, int set_home);
+
+// Fills the record a walk opened, owed `owed_echoes` by the flags its calls left in its row.
+void fill_change_record(ChangeRecord &record, gint32 preset_id, const char *name, gint32 channel,
+                        guint64 serial, int home, const char *saved_name, guint32 owed_echoes);

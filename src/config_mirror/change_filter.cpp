@@ -34,27 +34,35 @@ static bool select_kind(guint32 kind, ChangeKind *out)
     }
 }
 
-// One record per kind in which the walk's calls owe echoes, whatever the walk's result: the
-// echoes of the calls that succeeded come all the same. The change's own kind always has room;
-// another kind whose buffer is full keeps no record, and those echoes pass as changes.
-static void record_echoes_owed(gint32 preset_id, const char *name, gint32 source_channel,
-                               MirrorOutcome *outcome)
+// Created and updated signals are matched against the records of both kinds: a platform may
+// report a save again as a creation. Removals only against removals.
+static gsize echo_search(guint32 kind, ChangeBufferRef *searched)
 {
-    for (guint32 kind = PRESET_CREATED; kind <= PRESET_REMOVED; kind++) {
-        const EchoesOwed &owed = echoes_of_kind(outcome, kind);
-        ChangeKind selected;
-        if ((owed.named == 0 && owed.saved == 0) || !select_kind(kind, &selected) ||
-            !selected.buffer || *selected.count >= MAX_BUFFER_SIGNAL_SIZE)
-            continue;
-        append_change(selected.buffer, selected.count, preset_id, name, source_channel, owed);
+    ServiceState &s = service_state;
+    if (kind == PRESET_REMOVED) {
+        searched[0] = {s.removed_buffer, &s.removed_count};
+        return 1;
     }
+    searched[0] = {s.created_buffer, &s.created_count};
+    searched[1] = {s.updated_buffer, &s.updated_count};
+    return 2;
+}
+
+// A channel's signals of every kind come in one order, so what it owes lapses across all three.
+static gsize all_change_buffers(ChangeBufferRef *all)
+{
+    ServiceState &s = service_state;
+    all[0] = {s.created_buffer, &s.created_count};
+    all[1] = {s.updated_buffer, &s.updated_count};
+    all[2] = {s.removed_buffer, &s.removed_count};
+    return CHANGE_KIND_COUNT;
 }
 
 // One trace line per change: what arrived, e.g. `created preset 3 "Gate" on channel 2`, then
 // the decision.
-static void G_GNUC_PRINTF(6, 7) trace_change(guint32 kind, gint32 preset_id, const char *name,
-                                             gint32 source_channel, int set_home,
-                                             const char *decision, ...)
+static void G_GNUC_PRINTF(6, 7)
+    trace_change(guint32 kind, gint32 preset_id, const char *name, gint32 source_channel,
+                 int set_home, const char *decision, ...)
 {
     if (!trace_enabled())
         return;
@@ -64,9 +72,9 @@ static void G_GNUC_PRINTF(6, 7) trace_change(guint32 kind, gint32 preset_id, con
         g_strlcpy(verb, verbs[kind - 1], sizeof verb);
     else
         g_snprintf(verb, sizeof verb, "changed (kind %u)", kind);
-    g_autofree char *subject = g_strdup_printf("%s preset %d \"%s\"%s on channel %d", verb,
-                                               preset_id, name, set_home ? " as home" : "",
-                                               source_channel);
+    g_autofree char *subject =
+        g_strdup_printf("%s preset %d \"%s\"%s on channel %d", verb, preset_id, name,
+                        set_home ? " as home" : "", source_channel);
     va_list args;
     va_start(args, decision);
     trace_vline(subject, decision, args);
@@ -89,22 +97,40 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
                      "dropped, full buffer emptied");
         return 0;
     }
-    EchoMatch match = match_oldest_change(selected.buffer, *selected.count, preset_id, name,
-                                          source_channel, set_home);
-    if (match != EchoMatch::NONE) {
+    gsize channel_index = static_cast<gsize>(source_channel - 1);
+    ChangeBufferRef all[CHANGE_KIND_COUNT];
+    gsize all_count = all_change_buffers(all);
+    ChangeBufferRef searched[2];
+    gsize searched_count = echo_search(kind, searched);
+    OwedEcho found{};
+    if (find_owed_echo(searched, searched_count, preset_id, name, channel_index, set_home,
+                       &found)) {
         // Echoes of our own changes are dropped here; the match takes one owed echo off.
-        const ChangeRecord *oldest = oldest_record(selected.buffer, *selected.count);
-        guint32 still_owed = oldest->echoes_owed + oldest->saves_owed - 1;
-        consume_oldest_change(selected.buffer, selected.count, match);
+        const ChangeRecord &record = found.where.buffer->records[found.index];
+        guint8 owed = owed_row(found.where.buffer, found.index)[channel_index];
+        guint32 taken = found.match == EchoMatch::NAMED && (owed & OWES_SAVED) ? 2 : 1;
+        guint32 still_owed = record.owed_echoes - taken;
+        take_echo(found, all, all_count, channel_index);
         trace_change(kind, preset_id, name, source_channel, set_home,
                      "echo of our own change, %u more owed", still_owed);
         return 0;
     }
+    lapse_for_change(all, all_count, channel_index, preset_id, set_home);
     WalkMeter meter = start_walk();
+    // The walk notes what it is owed in the row of the record it may leave: the change's own
+    // buffer always has room here.
+    ChangeRecord &record = open_record(selected.buffer, *selected.count);
     MirrorOutcome outcome{};
+    outcome.owed = owed_row(selected.buffer, *selected.count);
     int result = selected.mirror(preset_id, name, source_channel, set_home, &outcome);
     const char *applied_name = outcome.applied_name[0] != '\0' ? outcome.applied_name : name;
-    record_echoes_owed(preset_id, applied_name, source_channel, &outcome);
+    // Whatever the walk's result: the echoes of the calls that succeeded come all the same.
+    if (outcome.owed_echoes > 0) {
+        fill_change_record(record, preset_id, applied_name, source_channel,
+                           ++service_state.walk_serial, set_home, outcome.saved_name,
+                           outcome.owed_echoes);
+        keep_record(selected.count);
+    }
     if (outcome.not_mirrored)
         trace_change(kind, preset_id, name, source_channel, set_home, "not mirrored, %s, %s",
                      outcome.not_mirrored, walk_summary(meter).text);

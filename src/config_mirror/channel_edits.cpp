@@ -3,9 +3,12 @@
 #include "client/preset_calls.h"
 #include "core/log_messages.h"
 
-EchoesOwed &echoes_of_kind(MirrorOutcome *outcome, guint32 kind)
+void owe_echo(MirrorOutcome *outcome, const OtherChannel &channel, guint8 echo)
 {
-    return outcome->echoes[kind - PRESET_CREATED];
+    guint8 &owed = outcome->owed[channel.index];
+    if (!(owed & echo))
+        outcome->owed_echoes++;
+    owed = static_cast<guint8>(owed | echo);
 }
 
 static bool save_by_number(const OtherChannel &channel, gint32 preset_id, int set_home)
@@ -22,10 +25,9 @@ bool save_again_by_number(const OtherChannel &channel, gint32 preset_id, const c
 {
     if (!save_by_number(channel, preset_id, 1))
         return false;
-    EchoesOwed &owed = echoes_of_kind(outcome, PRESET_UPDATED);
-    owed.saved++;
-    if (owed.saved_name[0] == '\0')
-        copy_record_name(owed.saved_name, former_name);
+    owe_echo(outcome, channel, OWES_SAVED);
+    if (outcome->saved_name[0] == '\0')
+        copy_record_name(outcome->saved_name, former_name);
     return true;
 }
 
@@ -35,7 +37,7 @@ static bool G_GNUC_PRINTF(2, 0)
                      const OtherChannel &channel, MirrorOutcome *outcome)
 {
     if (done) {
-        echoes_of_kind(outcome, PRESET_UPDATED).named++;
+        owe_echo(outcome, channel, OWES_NAMED);
         return true;
     }
     log_warning(failure_format, preset_id, name, channel.number);
@@ -59,13 +61,12 @@ bool update_on_channel(const OtherChannel &channel, gint32 preset_id, const char
                             preset_id, name, channel, outcome);
 }
 
-// SetPresetNumber on a channel that lacks the preset echoes as a creation.
 bool create_by_number(const OtherChannel &channel, gint32 preset_id, const char *name, int set_home,
                       MirrorOutcome *outcome)
 {
     if (!save_by_number(channel, preset_id, set_home))
         return false;
-    echoes_of_kind(outcome, PRESET_CREATED).saved++;
+    owe_echo(outcome, channel, OWES_SAVED);
     if (is_default_name(preset_id, name))
         return true;
     return rename_on_channel(channel, preset_id, name, outcome);

@@ -6,10 +6,10 @@
 #include "core/other_channels.h"
 
 // Calls that change a preset on one other channel; each logs its own failure and, on success,
-// counts the echo that the channel will send.
+// notes the echo that the channel will send.
 
-// SetPresetNumber on a channel that holds the preset under former_name: it echoes as an update,
-// under "Pos<N>" or, on a platform that keeps names, under former_name.
+// SetPresetNumber as home on a channel that holds the preset under former_name: it echoes under
+// "Pos<N>" or, on a platform that keeps names, under former_name.
 bool save_again_by_number(const OtherChannel &channel, gint32 preset_id, const char *former_name,
                           MirrorOutcome *outcome);
 

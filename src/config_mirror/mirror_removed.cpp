@@ -16,7 +16,7 @@ int mirror_removed_preset(gint32 preset_id, const char *name, gint32 source_chan
         result = call_without_result(channel.coordinator, "RemovePresetName",
                                      g_variant_new("(sis)", PRESET_ROLE, 0, name));
         if (result)
-            echoes_of_kind(outcome, PRESET_REMOVED).named++;
+            owe_echo(outcome, channel, OWES_NAMED);
         else
             log_warning("Failed to remove preset (id %d,  name %s) on channel %u", preset_id, name,
                         channel.number);

@@ -5,27 +5,18 @@
 #include "config_mirror/channel_edits.h"
 #include "config_mirror/mirror_operations.h"
 #include "config_mirror/update_decision.h"
+#include "config_mirror/update_walk.h"
 #include "core/log_messages.h"
 #include "core/other_channels.h"
 
 namespace
 {
 
-// One update on its way through the other channels.
-struct UpdateWalk {
-    gint32 preset_id;
-    const char *name;
-    float source_pan;
-    float source_tilt;
-    MirrorOutcome *outcome;
-    int result;
-};
-
 void set_home_by_name(UpdateWalk &walk, const OtherChannel &channel)
 {
     walk.result = call_set_preset_name(channel.coordinator, walk.name, 1);
     if (walk.result)
-        echoes_of_kind(walk.outcome, PRESET_UPDATED).named++;
+        owe_echo(walk.outcome, channel, OWES_NAMED);
     else
         log_warning("Failed to set preset (id %d, name %s, set as Home: %s) on channel %u",
                     walk.preset_id, walk.name, "true", channel.number);
@@ -49,8 +40,9 @@ bool set_home_by_number(UpdateWalk &walk, const OtherChannel &channel, const cha
     return true;
 }
 
-// Brings one other channel in step; false when the walk must stop.
-bool update_channel(UpdateWalk &walk, int set_home, const OtherChannel &channel)
+} // namespace
+
+bool update_channel(UpdateWalk &walk, const OtherChannel &channel)
 {
     g_autofree char *name = nullptr;
     float pan = 0.0f;
@@ -58,7 +50,7 @@ bool update_channel(UpdateWalk &walk, int set_home, const OtherChannel &channel)
     bool found = lookup_preset_entry(walk.preset_id, channel.index, &name, &pan, &tilt);
     bool same_name = found && strcmp(walk.name, name) == 0;
     bool moved = found && position_moved(walk.source_pan, walk.source_tilt, pan, tilt);
-    switch (decide_update_case(found, same_name, set_home)) {
+    switch (decide_update_case(found, same_name, walk.set_home)) {
     case UpdateCase::MISSING:
         break;
     case UpdateCase::MISSING_HOME:
@@ -81,33 +73,44 @@ bool update_channel(UpdateWalk &walk, int set_home, const OtherChannel &channel)
     return true;
 }
 
-} // namespace
-
-int mirror_updated_preset(gint32 preset_id, const char *name, gint32 source_channel, int set_home,
-                          MirrorOutcome *outcome)
+bool start_update_walk(UpdateWalk *walk, gint32 preset_id, const char *name, gint32 source_channel,
+                       int set_home, MirrorOutcome *outcome)
 {
-    g_autofree char *source_name = nullptr;
-    UpdateWalk walk{preset_id, name, 0.0f, 0.0f, outcome, 0};
+    *walk = UpdateWalk{preset_id, name, set_home, 0.0f, 0.0f, nullptr, outcome, 0};
     // Nothing is done when the source's own listing does not show the preset.
-    if (!lookup_preset_entry(preset_id, source_channel - 1, &source_name, &walk.source_pan,
-                             &walk.source_tilt)) {
+    if (!lookup_preset_entry(preset_id, source_channel - 1, &walk->source_name, &walk->source_pan,
+                             &walk->source_tilt)) {
         outcome->not_mirrored = "not listed on the source";
-        return 0;
+        return false;
     }
     // When it shows it under another name, the preset has changed there since, and that change
     // has a signal of its own: mirrored, a stale name would undo the later one (echoes whose
     // records a full buffer lost came back this way, each starting more of them). Only the
     // home is still to be made, under the name the source shows now.
-    if (strcmp(source_name, name) != 0) {
+    if (strcmp(walk->source_name, name) != 0) {
         if (!set_home) {
             outcome->not_mirrored = "stale, the source shows another name";
-            return 0;
+            return false;
         }
-        walk.name = source_name;
-        copy_record_name(outcome->applied_name, source_name);
+        walk->name = walk->source_name;
+        copy_record_name(outcome->applied_name, walk->source_name);
     }
-    walk_other_channels(source_channel, [&](const OtherChannel &channel) {
-        return update_channel(walk, set_home, channel);
-    });
+    return true;
+}
+
+void end_update_walk(UpdateWalk *walk)
+{
+    g_clear_pointer(&walk->source_name, g_free);
+}
+
+int mirror_updated_preset(gint32 preset_id, const char *name, gint32 source_channel, int set_home,
+                          MirrorOutcome *outcome)
+{
+    UpdateWalk walk;
+    if (start_update_walk(&walk, preset_id, name, source_channel, set_home, outcome))
+        walk_other_channels(source_channel, [&](const OtherChannel &channel) {
+            return update_channel(walk, channel);
+        });
+    end_update_walk(&walk);
     return walk.result;
 }

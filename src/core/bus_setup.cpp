@@ -35,13 +35,13 @@ static void allocate_buffers_and_tables()
     ServiceState &s = service_state;
     gsize channels = static_cast<gsize>(s.channel_count);
     if (!s.created_buffer)
-        s.created_buffer = g_new0(ChangeEchoBuffer, 1);
+        s.created_buffer = new_echo_buffer<ChangeRecord>(channels);
     if (!s.updated_buffer)
-        s.updated_buffer = g_new0(ChangeEchoBuffer, 1);
+        s.updated_buffer = new_echo_buffer<ChangeRecord>(channels);
     if (!s.removed_buffer)
-        s.removed_buffer = g_new0(ChangeEchoBuffer, 1);
+        s.removed_buffer = new_echo_buffer<ChangeRecord>(channels);
     if (!s.recall_echo_buffer)
-        s.recall_echo_buffer = g_new0(RecallEchoBuffer, 1);
+        s.recall_echo_buffer = new_echo_buffer<RecallRecord>(channels);
     if (!s.coordinator_proxies)
         s.coordinator_proxies = g_new0(GDBusProxy *, channels);
     if (!s.channel_proxies)
@@ -103,10 +103,10 @@ static void release_proxies(GDBusProxy **&proxies)
 void release_service_state()
 {
     ServiceState &s = service_state;
-    g_clear_pointer(&s.created_buffer, g_free);
-    g_clear_pointer(&s.updated_buffer, g_free);
-    g_clear_pointer(&s.removed_buffer, g_free);
-    g_clear_pointer(&s.recall_echo_buffer, g_free);
+    g_clear_pointer(&s.created_buffer, free_echo_buffer<ChangeRecord>);
+    g_clear_pointer(&s.updated_buffer, free_echo_buffer<ChangeRecord>);
+    g_clear_pointer(&s.removed_buffer, free_echo_buffer<ChangeRecord>);
+    g_clear_pointer(&s.recall_echo_buffer, free_echo_buffer<RecallRecord>);
     g_clear_pointer(&s.preset_speeds, g_free);
     g_clear_pointer(&s.config_changed_subscriptions, g_free);
     g_clear_pointer(&s.preset_state_subscriptions, g_free);

@@ -5,40 +5,97 @@
 
 #include "core/limits.h"
 
-// The records of one echo buffer, oldest first; how many are held is kept beside it. Both kinds
-// of record, changes and recalls, go through these few operations.
+// The records of one echo buffer, oldest first; how many are held is kept beside it. Beside each
+// record, one row of flags per channel says which echoes that channel still owes it: a record
+// takes only echoes its own calls will cause, from the channels it called. Both kinds of record,
+// changes and recalls, go through these few operations; a Record has `owed_echoes`, the number of
+// flags set in its row, and `serial`, the order in which the walks that made them ran.
 template <typename Record> struct EchoBuffer {
     Record records[MAX_BUFFER_SIGNAL_SIZE];
+    guint8 *owed; // MAX_BUFFER_SIGNAL_SIZE rows of `channels` flags
+    gsize channels;
 };
 
-// The oldest record, or null when the buffer is empty.
-template <typename Record>
-const Record *oldest_record(const EchoBuffer<Record> *buffer, guint32 count)
+template <typename Record> EchoBuffer<Record> *new_echo_buffer(gsize channels)
 {
-    return count == 0 ? nullptr : &buffer->records[0];
+    EchoBuffer<Record> *buffer = g_new0(EchoBuffer<Record>, 1);
+    buffer->owed = g_new0(guint8, MAX_BUFFER_SIGNAL_SIZE * channels);
+    buffer->channels = channels;
+    return buffer;
 }
 
-// A cleared slot after the newest record, now counted; the caller makes sure one is free.
-template <typename Record> Record &push_record(EchoBuffer<Record> *buffer, guint32 *count)
+template <typename Record> void free_echo_buffer(EchoBuffer<Record> *buffer)
 {
-    Record &slot = buffer->records[*count];
+    if (!buffer)
+        return;
+    g_free(buffer->owed);
+    g_free(buffer);
+}
+
+// What each channel, by index, owes record `index`.
+template <typename Record> guint8 *owed_row(const EchoBuffer<Record> *buffer, guint32 index)
+{
+    return buffer->owed + static_cast<gsize>(index) * buffer->channels;
+}
+
+// A cleared slot after the newest record, not yet counted: a walk writes what it is owed into its
+// row, and keep_record counts it. The caller makes sure one is free.
+template <typename Record> Record &open_record(EchoBuffer<Record> *buffer, guint32 count)
+{
+    Record &slot = buffer->records[count];
     slot = Record{};
-    (*count)++;
+    memset(owed_row(buffer, count), 0, buffer->channels);
     return slot;
 }
 
-template <typename Record> void drop_oldest_record(EchoBuffer<Record> *buffer, guint32 *count)
+inline void keep_record(guint32 *count)
 {
-    if (*count == 0)
-        return;
-    memmove(&buffer->records[0], &buffer->records[1], (*count - 1) * sizeof(Record));
-    (*count)--;
-    buffer->records[*count] = Record{};
+    (*count)++;
+}
+
+// Takes flags off what channel_index owes record `index`.
+template <typename Record>
+void take_owed(EchoBuffer<Record> *buffer, guint32 index, gsize channel_index, guint8 flags)
+{
+    guint8 &owed = owed_row(buffer, index)[channel_index];
+    guint8 taken = owed & flags;
+    owed = static_cast<guint8>(owed & ~flags);
+    buffer->records[index].owed_echoes -= static_cast<guint32>(__builtin_popcount(taken));
+}
+
+// Records that owe nothing more go; the rest keep their order.
+template <typename Record> void drop_settled_records(EchoBuffer<Record> *buffer, guint32 *count)
+{
+    guint32 kept = 0;
+    for (guint32 i = 0; i < *count; i++) {
+        if (buffer->records[i].owed_echoes == 0)
+            continue;
+        if (kept != i) {
+            buffer->records[kept] = buffer->records[i];
+            memcpy(owed_row(buffer, kept), owed_row(buffer, i), buffer->channels);
+        }
+        kept++;
+    }
+    for (guint32 i = kept; i < *count; i++)
+        open_record(buffer, i);
+    *count = kept;
+}
+
+// Lapses, for every record, the flags select(record) names in what channel_index owes it.
+template <typename Record, typename Select>
+void lapse_owed(EchoBuffer<Record> *buffer, guint32 *count, gsize channel_index, Select select)
+{
+    for (guint32 i = 0; i < *count; i++) {
+        guint8 flags = select(buffer->records[i]);
+        if (flags)
+            take_owed(buffer, i, channel_index, flags);
+    }
+    drop_settled_records(buffer, count);
 }
 
 template <typename Record> void clear_records(EchoBuffer<Record> *buffer, guint32 *count)
 {
     for (guint32 i = 0; i < *count && i < MAX_BUFFER_SIGNAL_SIZE; i++)
-        buffer->records[i] = Record{};
+        open_record(buffer, i);
     *count = 0;
 }

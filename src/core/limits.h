@@ -6,3 +6,9 @@
 constexpr guint32 MAX_BUFFER_SIGNAL_SIZE = 32;
 // A name field of a record or a listing entry: 95 bytes of name and the terminator.
 constexpr gsize RECORD_NAME_SIZE = 96;
+
+// What one channel owes an echo record: an echo under the change's name, the echo of a save by
+// number, the echo of a goto.
+constexpr guint8 OWES_NAMED = 1;
+constexpr guint8 OWES_SAVED = 2;
+constexpr guint8 OWES_RECALL = 1;

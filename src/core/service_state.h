@@ -5,23 +5,27 @@
 #include "core/echo_fifo.h"
 #include "core/limits.h"
 
-// One configuration change applied to the other channels, and the echoes of it still owed.
+// One configuration change applied to the other channels; its row says which of them still owe
+// an echo under the change's name (OWES_NAMED) or of a save by number (OWES_SAVED).
 struct ChangeRecord {
     gint32 preset_id;
     char name[RECORD_NAME_SIZE];
     gint32 channel;
-    // Echoes that carry the change's own name.
-    guint32 echoes_owed;
-    // Echoes of saves by number: under the default name "Pos<N>", or under saved_name where
-    // the platform keeps the name a preset already had.
-    guint32 saves_owed;
+    guint32 owed_echoes;
+    guint64 serial;
+    // The change made the preset home.
+    int home;
+    // The name the preset had on the first channel saved again by number, which a platform that
+    // keeps names echoes.
     char saved_name[RECORD_NAME_SIZE];
 };
 
-// One mirrored recall, whose echo is expected.
+// One mirrored recall; its row says which channels still owe the echo of our goto.
 struct RecallRecord {
     gint32 preset_number;
     gint32 channel_number;
+    guint32 owed_echoes;
+    guint64 serial;
 };
 
 using ChangeEchoBuffer = EchoBuffer<ChangeRecord>;
@@ -47,6 +51,8 @@ struct ServiceState {
     ChangeEchoBuffer *updated_buffer;
     ChangeEchoBuffer *removed_buffer;
     int recall_echo_expected;
+    // Walks are numbered in the order they run; a record keeps the number of its walk.
+    guint64 walk_serial;
 };
 
 extern ServiceState service_state;

@@ -4,14 +4,19 @@
 
 #include "core/service_state.h"
 
-// What the oldest recall record says about a recall of preset on channel.
+// What the recall records say about a recall of preset on channel.
 enum class RecallMatch {
-    NONE,          // a new recall
-    SAME_CHANNEL,  // the recall repeated where it began
-    OTHER_CHANNEL, // the echo of our own recall from another channel
+    NONE,   // a new recall
+    ECHO,   // the echo of one of our gotos, which that channel owed a record
+    REPEAT, // the newest recall repeated where it began
 };
 
-RecallMatch match_oldest_recall(const RecallEchoBuffer *buffer, guint32 count, gint32 preset,
-                                gint32 channel);
-// The caller makes sure a free slot exists.
-void append_recall(RecallEchoBuffer *buffer, guint32 *count, gint32 preset, gint32 channel);
+// For ECHO, *index is the oldest record of preset the channel owes.
+RecallMatch match_recall(const RecallEchoBuffer *buffer, guint32 count, gint32 preset,
+                         gint32 channel, guint32 *index);
+
+// Takes the echo off record `index`; whatever the channel owed older records is not coming.
+void take_recall_echo(RecallEchoBuffer *buffer, guint32 *count, guint32 index, gint32 channel);
+
+// A recall of the channel's own: the echoes it still owed are not coming.
+void lapse_for_recall(RecallEchoBuffer *buffer, guint32 *count, gint32 channel);

@@ -23,12 +23,10 @@ static bool goto_preset(const OtherChannel &channel, gint32 preset_number)
     return false;
 }
 
-void mirror_recall(gint32 preset_number, gint32 source_channel)
+guint32 mirror_recall(gint32 preset_number, gint32 source_channel, guint8 *owed)
 {
     ServiceState &s = service_state;
-    // Only this recall's own walk may ask for a record: the last channel whose state could be
-    // read decides, by a GotoPresetNumber that succeeded.
-    s.recall_echo_expected = 0;
+    guint32 sent = 0;
     walk_other_channels(source_channel, [&](const OtherChannel &channel) {
         g_autoptr(GVariant) state =
             call_preset_method(channel.coordinator, "GetPtzPresetState", nullptr, "(ii)");
@@ -39,15 +37,22 @@ void mirror_recall(gint32 preset_number, gint32 source_channel)
         }
         gint32 reported = 0;
         g_variant_get(state, "(ii)", &reported, nullptr);
-        s.recall_echo_expected = reported != preset_number && goto_preset(channel, preset_number);
+        // A channel still on its way reports no preset: it is sent there once per recall.
+        if (reported != preset_number && goto_preset(channel, preset_number)) {
+            owed[channel.index] = OWES_RECALL;
+            sent++;
+        }
         return true;
     });
+    // Only this recall's own walk may ask for a record, owed by the channels it sent there.
+    s.recall_echo_expected = sent > 0;
+    return sent;
 }
 
 // One trace line per preset state: what arrived, e.g. `recall of preset 5 on channel 1`, then
 // the decision.
-static void G_GNUC_PRINTF(3, 4) trace_state(GVariant *parameters, const PresetState &signal,
-                                            const char *decision, ...)
+static void G_GNUC_PRINTF(3, 4)
+    trace_state(GVariant *parameters, const PresetState &signal, const char *decision, ...)
 {
     if (!trace_enabled())
         return;
@@ -55,8 +60,8 @@ static void G_GNUC_PRINTF(3, 4) trace_state(GVariant *parameters, const PresetSt
     if (!carries_three_ints(parameters))
         subject = g_strdup_printf("preset state of type %s", payload_type(parameters));
     else if (signal.state == STATE_RECALLED)
-        subject = g_strdup_printf("recall of preset %d on channel %d", signal.preset,
-                                  signal.channel);
+        subject =
+            g_strdup_printf("recall of preset %d on channel %d", signal.preset, signal.channel);
     else
         subject = g_strdup_printf("state %d of preset %d on channel %d", signal.state,
                                   signal.preset, signal.channel);
@@ -90,14 +95,15 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
         trace_state(parameters, signal, "dropped, full buffer emptied");
         return;
     }
-    switch (match_oldest_recall(s.recall_echo_buffer, s.recall_echo_count, preset, channel)) {
-    case RecallMatch::SAME_CHANNEL:
-        trace_state(parameters, signal, "repeat, dropped");
-        return;
-    case RecallMatch::OTHER_CHANNEL:
+    guint32 index = 0;
+    switch (match_recall(s.recall_echo_buffer, s.recall_echo_count, preset, channel, &index)) {
+    case RecallMatch::ECHO:
         // Echoes of our own recalls are dropped here.
-        drop_oldest_record(s.recall_echo_buffer, &s.recall_echo_count);
+        take_recall_echo(s.recall_echo_buffer, &s.recall_echo_count, index, channel);
         trace_state(parameters, signal, "echo of our own recall");
+        return;
+    case RecallMatch::REPEAT:
+        trace_state(parameters, signal, "repeat, dropped");
         return;
     case RecallMatch::NONE:
         break;
@@ -106,9 +112,14 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
         trace_state(parameters, signal, "ignored, invalid");
         return;
     }
+    lapse_for_recall(s.recall_echo_buffer, &s.recall_echo_count, channel);
     WalkMeter meter = start_walk();
-    mirror_recall(preset, channel);
-    if (s.recall_echo_expected)
-        append_recall(s.recall_echo_buffer, &s.recall_echo_count, preset, channel);
+    RecallRecord &record = open_record(s.recall_echo_buffer, s.recall_echo_count);
+    guint32 owed =
+        mirror_recall(preset, channel, owed_row(s.recall_echo_buffer, s.recall_echo_count));
+    if (owed > 0) {
+        record = RecallRecord{preset, channel, owed, ++s.walk_serial};
+        keep_record(&s.recall_echo_count);
+    }
     trace_state(parameters, signal, "mirrored, %s", walk_summary(meter).text);
 }

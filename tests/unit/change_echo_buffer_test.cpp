@@ -1,4 +1,6 @@
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -7,44 +9,79 @@
 namespace
 {
 
-EchoesOwed owed(guint32 named, guint32 saved = 0, const char *saved_name = "")
-{
-    EchoesOwed echoes{};
-    echoes.named = named;
-    echoes.saved = saved;
-    copy_record_name(echoes.saved_name, saved_name);
-    return echoes;
-}
+constexpr gsize CHANNELS = 4;
+constexpr guint8 BOTH = OWES_NAMED | OWES_SAVED;
 
+// The three change buffers (created, updated, removed) of a four-channel camera.
 struct ChangeBufferTest : ::testing::Test {
-    ChangeEchoBuffer buffer{};
-    guint32 count = 0;
+    guint8 rows[3][MAX_BUFFER_SIGNAL_SIZE * CHANNELS] = {};
+    ChangeEchoBuffer buffers[3] = {};
+    guint32 counts[3] = {};
+    ChangeBufferRef all[3];
+    guint64 serial = 0;
 
-    bool slots_from_count_are_empty() const
+    void SetUp() override
     {
-        for (guint32 i = count; i < MAX_BUFFER_SIGNAL_SIZE; i++) {
-            const ChangeRecord &r = buffer.records[i];
-            if (r.preset_id != 0 || r.name[0] != '\0' || r.channel != 0 || r.echoes_owed != 0 ||
-                r.saves_owed != 0 || r.saved_name[0] != '\0')
+        for (int b = 0; b < 3; b++) {
+            buffers[b].owed = rows[b];
+            buffers[b].channels = CHANNELS;
+            all[b] = {&buffers[b], &counts[b]};
+        }
+    }
+
+    // A walk's record in buffer b, owed by (channel number, flags).
+    void add(int b, gint32 preset, const char *name,
+             std::initializer_list<std::pair<gint32, guint8>> owed, int home = 0,
+             const char *saved_name = "")
+    {
+        ChangeRecord &record = open_record(&buffers[b], counts[b]);
+        guint32 echoes = 0;
+        for (auto [channel, flags] : owed) {
+            owed_row(&buffers[b], counts[b])[channel - 1] = flags;
+            echoes += static_cast<guint32>(__builtin_popcount(flags));
+        }
+        fill_change_record(record, preset, name, 1, ++serial, home, saved_name, echoes);
+        keep_record(&counts[b]);
+    }
+
+    // A created or updated signal (kind 3: removed) from channel: taken as an echo, or lapsing
+    // what that channel owed as the service does for a change of its own.
+    EchoMatch signal(gint32 preset, const char *name, gint32 channel, int set_home = 0,
+                     guint32 kind = 2)
+    {
+        ChangeBufferRef searched[2] = {all[0], all[1]};
+        if (kind == 3)
+            searched[0] = all[2];
+        OwedEcho found{};
+        gsize index = static_cast<gsize>(channel - 1);
+        if (find_owed_echo(searched, kind == 3 ? 1 : 2, preset, name, index, set_home, &found)) {
+            take_echo(found, all, 3, index);
+            return found.match;
+        }
+        lapse_for_change(all, 3, index, preset, set_home);
+        return EchoMatch::NONE;
+    }
+
+    bool slots_from_count_are_empty(int b) const
+    {
+        for (guint32 i = counts[b]; i < MAX_BUFFER_SIGNAL_SIZE; i++) {
+            const ChangeRecord &r = buffers[b].records[i];
+            for (gsize c = 0; c < CHANNELS; c++)
+                if (owed_row(&buffers[b], i)[c] != 0)
+                    return false;
+            if (r.preset_id != 0 || r.name[0] != '\0' || r.channel != 0 || r.owed_echoes != 0 ||
+                r.saved_name[0] != '\0' || r.serial != 0)
                 return false;
         }
         return true;
     }
-
-    // Takes the echo off when it is one; returns what it matched.
-    EchoMatch echo(gint32 preset_id, const char *name, gint32 channel, int set_home = 0)
-    {
-        EchoMatch match = match_oldest_change(&buffer, count, preset_id, name, channel, set_home);
-        consume_oldest_change(&buffer, &count, match);
-        return match;
-    }
 };
 
-TEST_F(ChangeBufferTest, RecordTakesExactlyTheEchoesItIsOwed)
+TEST_F(ChangeBufferTest, RecordTakesOnlyTheEchoesEachChannelOwes)
 {
-    // Preset 5 made home as Gate from channel 1: saved by number as home on three channels
-    // (named Pos5 after, or still Door or Lamp where the platform keeps names), renamed on three.
-    append_change(&buffer, &count, 5, "Gate", 1, owed(3, 3, "Door"));
+    // Preset 5 made home as Gate from channel 1: saved by number and renamed on channels 2 and
+    // 3 (3 held it as Door, which a platform that keeps names echoes), made home by name on 4.
+    add(1, 5, "Gate", {{2, BOTH}, {3, BOTH}, {4, OWES_NAMED}}, 1, "Door");
     struct Step {
         gint32 preset_id;
         const char *name;
@@ -55,85 +92,110 @@ TEST_F(ChangeBufferTest, RecordTakesExactlyTheEchoesItIsOwed)
     const Step steps[] = {
         {5, "Gate", 1, 0, EchoMatch::NONE},  // the source channel never echoes us
         {6, "Gate", 2, 0, EchoMatch::NONE},  // another preset
-        {5, "gate", 2, 0, EchoMatch::NONE},  // another name: the user's own change
-        {5, "Lamp", 2, 0, EchoMatch::NONE},  // neither a save's name nor made home
         {5, "Pos5", 2, 0, EchoMatch::SAVED}, // a save under the default name
         {5, "Gate", 2, 0, EchoMatch::NAMED},
+        {5, "Gate", 2, 0, EchoMatch::NONE},  // channel 2 owes nothing more
         {5, "Door", 3, 0, EchoMatch::SAVED}, // a save that kept the former name
-        {5, "Lamp", 4, 1, EchoMatch::SAVED}, // a save as home that kept another name
-        {5, "Pos5", 3, 1, EchoMatch::NONE},  // no save owed any more
-        {5, "Gate", 3, 0, EchoMatch::NAMED},
-        {5, "Gate", 4, 1, EchoMatch::NAMED}, // the last one owed: the record goes
-        {5, "Gate", 4, 0, EchoMatch::NONE},
+        {5, "Gate", 4, 1, EchoMatch::NAMED},
+        {5, "Pos5", 4, 1, EchoMatch::NONE}, // channel 4 was saved by name, not by number
+        {5, "gate", 3, 0, EchoMatch::NONE}, // another name: channel 3's own change
+        {5, "Gate", 3, 0, EchoMatch::NONE}, // which showed that our rename's echo is not coming
     };
     for (const Step &step : steps)
-        EXPECT_EQ(echo(step.preset_id, step.name, step.channel, step.set_home), step.expected)
+        EXPECT_EQ(signal(step.preset_id, step.name, step.channel, step.set_home), step.expected)
             << step.preset_id << " " << step.name << " from " << step.channel;
-    EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(slots_from_count_are_empty());
+    EXPECT_EQ(counts[1], 0u);
+    EXPECT_TRUE(slots_from_count_are_empty(1));
 }
 
-TEST_F(ChangeBufferTest, OnlyTheOldestRecordIsCompared)
+TEST_F(ChangeBufferTest, ALaterEchoLapsesWhatTheChannelOwedBefore)
 {
-    append_change(&buffer, &count, 5, "Gate", 1, owed(1));
-    append_change(&buffer, &count, 7, "Door", 1, owed(2));
-    EXPECT_EQ(echo(7, "Door", 2), EchoMatch::NONE);
-    EXPECT_EQ(echo(5, "Gate", 2), EchoMatch::NAMED);
-    EXPECT_EQ(count, 1u);
-    EXPECT_EQ(echo(7, "Door", 2), EchoMatch::NAMED);
-    EXPECT_EQ(echo(7, "Door", 3), EchoMatch::NAMED);
-    EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(slots_from_count_are_empty());
+    // Channel 2 owes three walks in turn: two home walks of 5, then a creation by number of 7.
+    add(1, 5, "Gate", {{2, OWES_NAMED}, {3, OWES_NAMED}}, 1);
+    add(1, 5, "Gate", {{2, OWES_NAMED}}, 1);
+    add(0, 7, "Door", {{2, BOTH}});
+    // The oldest owed echo that fits is taken: the first home walk's.
+    EXPECT_EQ(signal(5, "Gate", 2, 1), EchoMatch::NAMED);
+    EXPECT_EQ(counts[1], 2u);
+    // The second home walk's call changed nothing and a platform sent nothing for it; the echo
+    // of the rename after it lapses that, and the save before the rename.
+    EXPECT_EQ(signal(7, "Door", 2, 0, 2), EchoMatch::NAMED);
+    EXPECT_EQ(counts[0], 0u);
+    EXPECT_EQ(counts[1], 1u);
+    // So the user's own home change on channel 2 is not taken for it.
+    EXPECT_EQ(signal(5, "Gate", 2, 1), EchoMatch::NONE);
+    // Channel 3's owes stay: lapses are per channel.
+    EXPECT_EQ(signal(5, "Gate", 3, 1), EchoMatch::NAMED);
+    for (int b = 0; b < 3; b++) {
+        EXPECT_EQ(counts[b], 0u);
+        EXPECT_TRUE(slots_from_count_are_empty(b));
+    }
 }
 
-TEST_F(ChangeBufferTest, SavesWithoutAFormerNameMatchTheDefaultNameOnly)
+TEST_F(ChangeBufferTest, SavesAreRecognisedWhicheverKindTheyAreReportedAs)
 {
-    // A creation by number on two channels: both echo under Pos3, no other name will do.
-    append_change(&buffer, &count, 3, "Door", 1, owed(0, 2));
-    EXPECT_EQ(echo(3, "", 2), EchoMatch::NONE);
-    EXPECT_EQ(echo(3, "Door", 2), EchoMatch::NONE);
-    EXPECT_EQ(echo(3, "Pos03", 2), EchoMatch::NONE);
-    EXPECT_EQ(echo(3, "Pos3", 2), EchoMatch::SAVED);
-    EXPECT_EQ(echo(3, "Pos3", 4), EchoMatch::SAVED);
-    EXPECT_EQ(count, 0u);
+    // A save again by number, recorded among the updates, reported as a creation.
+    add(1, 3, "Door", {{2, BOTH}, {3, BOTH}}, 1, "Hall");
+    EXPECT_EQ(signal(3, "Pos3", 2, 1, 1), EchoMatch::SAVED);
+    EXPECT_EQ(signal(3, "Door", 2, 0, 2), EchoMatch::NAMED);
+    // A removal under the same name is matched against removals only: channel 3's own change.
+    EXPECT_EQ(signal(3, "Door", 3, 0, 3), EchoMatch::NONE);
+    EXPECT_EQ(counts[1], 0u);
+    // A creation by number owes a save under the default name and no other.
+    add(0, 4, "Lamp", {{3, OWES_SAVED}, {4, OWES_SAVED}});
+    EXPECT_EQ(signal(4, "Pos4", 3, 0, 1), EchoMatch::SAVED);
+    EXPECT_EQ(signal(4, "Pos04", 4, 0, 1), EchoMatch::NONE);
+    EXPECT_EQ(counts[0], 0u);
 }
 
-TEST_F(ChangeBufferTest, EmptyBufferNeverMatches)
+TEST_F(ChangeBufferTest, AChangeOfTheChannelsOwnLapsesWhatItOwedForThatPresetOrHome)
 {
-    EXPECT_EQ(match_oldest_change(&buffer, count, 0, "", 0), EchoMatch::NONE);
-    EXPECT_EQ(match_oldest_change(&buffer, count, 0, "Pos0", 1), EchoMatch::NONE);
-    drop_oldest_record(&buffer, &count);
-    consume_oldest_change(&buffer, &count, EchoMatch::NAMED);
-    EXPECT_EQ(count, 0u);
+    add(1, 5, "Gate", {{2, OWES_NAMED}, {3, OWES_NAMED}}, 1);
+    add(1, 6, "Yard", {{2, OWES_NAMED}});
+    add(2, 8, "Roof", {{2, OWES_NAMED}});
+    // Another preset, not made home: nothing lapses.
+    EXPECT_EQ(signal(9, "Lift", 2), EchoMatch::NONE);
+    EXPECT_EQ(counts[1] + counts[2], 3u);
+    // Preset 8 moved on on channel 2: its removal's echo is not coming.
+    EXPECT_EQ(signal(8, "Dock", 2), EchoMatch::NONE);
+    EXPECT_EQ(counts[2], 0u);
+    // Another preset made home on channel 2: what it owed for the home walk of 5 lapses.
+    EXPECT_EQ(signal(9, "Lift", 2, 1), EchoMatch::NONE);
+    EXPECT_EQ(signal(5, "Gate", 2, 1), EchoMatch::NONE);
+    EXPECT_EQ(signal(6, "Yard", 2), EchoMatch::NAMED);
+    EXPECT_EQ(signal(5, "Gate", 3, 1), EchoMatch::NAMED);
+    EXPECT_EQ(counts[1], 0u);
+    EXPECT_TRUE(slots_from_count_are_empty(1));
 }
 
-TEST_F(ChangeBufferTest, RemovalKeepsOrderAndEmptiesTheFreedSlot)
+TEST_F(ChangeBufferTest, SettledRecordsGoAndTheRestKeepTheirOrder)
 {
     for (gint32 i = 1; i <= static_cast<gint32>(MAX_BUFFER_SIGNAL_SIZE); i++)
-        append_change(&buffer, &count, i, ("P" + std::to_string(i)).c_str(), 1, owed(1, 1, "Q"));
-    EXPECT_EQ(count, MAX_BUFFER_SIGNAL_SIZE);
-    drop_oldest_record(&buffer, &count);
-    EXPECT_EQ(count, MAX_BUFFER_SIGNAL_SIZE - 1);
-    EXPECT_EQ(buffer.records[0].preset_id, 2);
-    EXPECT_STREQ(buffer.records[30].name, "P32");
-    EXPECT_TRUE(slots_from_count_are_empty());
-    clear_records(&buffer, &count);
-    EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(slots_from_count_are_empty());
+        add(0, i, ("P" + std::to_string(i)).c_str(), {{2, OWES_NAMED}, {3, OWES_NAMED}});
+    EXPECT_EQ(signal(1, "P1", 2, 0, 1), EchoMatch::NAMED);
+    EXPECT_EQ(signal(1, "P1", 3, 0, 1), EchoMatch::NAMED);
+    EXPECT_EQ(counts[0], MAX_BUFFER_SIGNAL_SIZE - 1);
+    EXPECT_EQ(buffers[0].records[0].preset_id, 2);
+    EXPECT_STREQ(buffers[0].records[30].name, "P32");
+    EXPECT_EQ(owed_row(&buffers[0], 30)[2], OWES_NAMED);
+    EXPECT_TRUE(slots_from_count_are_empty(0));
+    clear_records(&buffers[0], &counts[0]);
+    EXPECT_EQ(counts[0], 0u);
+    EXPECT_TRUE(slots_from_count_are_empty(0));
+    // An empty buffer has nothing owed, not even for preset 0.
+    EXPECT_EQ(signal(0, "", 2, 1, 1), EchoMatch::NONE);
 }
 
 TEST_F(ChangeBufferTest, LongNamesAreKeptCutAndStillMatchTheirEcho)
 {
     std::string long_name(200, 'a');
-    append_change(&buffer, &count, 9, long_name.c_str(), 1, owed(3, 1, long_name.c_str()));
-    EXPECT_EQ(std::string(buffer.records[0].name), std::string(95, 'a'));
-    EXPECT_EQ(std::string(buffer.records[0].saved_name), std::string(95, 'a'));
-    EXPECT_EQ(match_oldest_change(&buffer, count, 9, long_name.c_str(), 3), EchoMatch::NAMED);
+    add(1, 9, long_name.c_str(), {{3, OWES_NAMED}, {4, BOTH}}, 0, long_name.c_str());
+    EXPECT_EQ(std::string(buffers[1].records[0].name), std::string(95, 'a'));
+    EXPECT_EQ(std::string(buffers[1].records[0].saved_name), std::string(95, 'a'));
+    EXPECT_EQ(signal(9, std::string(94, 'a').c_str(), 4), EchoMatch::NONE);
     // A name that differs only beyond what the record keeps reads as the same.
     std::string other_tail = std::string(95, 'a') + "b";
-    EXPECT_EQ(match_oldest_change(&buffer, count, 9, other_tail.c_str(), 3), EchoMatch::NAMED);
-    EXPECT_EQ(match_oldest_change(&buffer, count, 9, std::string(94, 'a').c_str(), 3),
-              EchoMatch::NONE);
+    EXPECT_EQ(signal(9, other_tail.c_str(), 3), EchoMatch::NAMED);
 }
 
 TEST_F(ChangeBufferTest, CutNeverSplitsAUtf8Character)
@@ -146,9 +208,9 @@ TEST_F(ChangeBufferTest, CutNeverSplitsAUtf8Character)
     // Three-byte characters from byte 93 on: only whole ones are kept.
     std::string wide = std::string(93, 'x') + "\xE2\x82\xAC\xE2\x82\xAC";
     EXPECT_EQ(record_name_length(wide.c_str()), 93u);
-    append_change(&buffer, &count, 4, name.c_str(), 2, owed(1));
-    EXPECT_EQ(std::string(buffer.records[0].name), std::string(94, 'x'));
-    EXPECT_EQ(match_oldest_change(&buffer, count, 4, name.c_str(), 1), EchoMatch::NAMED);
+    add(1, 4, name.c_str(), {{2, OWES_NAMED}});
+    EXPECT_EQ(std::string(buffers[1].records[0].name), std::string(94, 'x'));
+    EXPECT_EQ(signal(4, name.c_str(), 2), EchoMatch::NAMED);
 }
 
 } // namespace
