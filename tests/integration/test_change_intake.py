@@ -31,7 +31,7 @@ class ChangeIntakeTest(DaemonTestCase):
         self.assertJournal([query(2), remove_preset(2, 'Door')])
         self.assertLogMessages([])
 
-    def test_echo_filter_looks_at_the_oldest_record_only(self):
+    def test_echo_filter_takes_what_each_channel_owes_in_order(self):
         camera = self.start(2)
         camera.serve_listing(2, ['presetposno5=Door', 'presetposno6=Gate'])
         succeed_without_effect(camera, 2, 'RemovePresetName')
@@ -44,14 +44,18 @@ class ChangeIntakeTest(DaemonTestCase):
             # we never call the source channel, so it cannot echo us
             ('a repeat from the recorded channel is a change of its own', 1,
              5, 'Door', mirrored_on_2),
-            ('the second record is not compared', 2, 6, 'Gate', [query(1)]),
-            ('the oldest number with another name is new', 2, 5, 'Gate',
+            ('another preset from 2 is a change of its own', 2, 7, 'Lift',
              [query(1)]),
-            ('the echo from another channel is dropped', 2, 5, 'Door', []),
-            ('and was the only one owed', 2, 5, 'Door', [query(1)]),
-            ('the second record is now compared', 2, 6, 'Gate', []),
-            ('the repeat left its own record', 2, 5, 'Door', []),
-            ('which is consumed in turn', 2, 5, 'Door', [query(1)]),
+            # channel 2 signals our calls' effects in order: the first
+            # removal's echo is not coming
+            ('the second record is compared too', 2, 6, 'Gate', []),
+            ("the repeat's record takes the next echo", 2, 5, 'Door', []),
+            ('and was the last one owed', 2, 5, 'Door', [query(1)]),
+            ('the repeat is recorded again', 1, 5, 'Door', mirrored_on_2),
+            ('a removal of 5 under another name is channel 2 moving on', 2,
+             5, 'Gate', [query(1)]),
+            ('so an echo that comes after all costs a read', 2, 5, 'Door',
+             [query(1)]),
         ]
         for label, channel, number, name, calls in steps:
             journal = self.settled_journal(

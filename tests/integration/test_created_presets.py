@@ -5,9 +5,10 @@ import unittest
 from base import DaemonTestCase
 from change_signals import (CREATED, NO_PRESET_COUNT, QUERY_FAILED,
                             create_by_name_failed, create_by_number_failed,
-                            emit_change, get_presets, modifying, query,
-                            rename_failed, rename_preset, set_preset_name,
-                            set_preset_number, succeed_without_effect)
+                            emit_change, get_presets, lookup, modifying,
+                            query, rename_failed, rename_preset,
+                            set_preset_name, set_preset_number,
+                            succeed_without_effect, update_preset)
 
 
 class CreatedPresetTest(DaemonTestCase):
@@ -47,21 +48,31 @@ class CreatedPresetTest(DaemonTestCase):
                 self.assertEqual(camera.state()['channels'][2]['home'], 3)
                 self.assertLogMessages([])
 
-    def test_channels_that_have_the_number_are_skipped(self):
-        camera = self.start(3)
+    def test_channels_that_have_the_number_are_brought_in_step(self):
+        # a platform may report a save by number of a preset it holds as a
+        # creation: such a channel is updated as the preset's update would
+        # update it, once the source's entry is read
+        camera = self.start(4)
         camera.seed_preset(2, 3, 'Other')
+        camera.seed_preset(3, 3, 'Other', pan=20.0)
         camera.user_create_by_number(1, 3)
         self.tb.settle()
-        self.assertJournal([get_presets(1), query(2), query(3),
-                            set_preset_number(3, 3)])
+        self.assertJournal([get_presets(1), query(2), lookup(1), lookup(2),
+                            rename_preset(2, 3, 'Pos3'), query(3),
+                            lookup(3), update_preset(3, 3, 'Pos3'), query(4),
+                            set_preset_number(4, 3)])
         self.assertEqual(self.preset_names(), {
-            1: {3: 'Pos3'}, 2: {3: 'Other'}, 3: {3: 'Pos3'}})
-        # channel 3's echo used the only record: the same change from
-        # channel 1 is mirrored again (and finds both channels in step)
+            n: {3: 'Pos3'} for n in range(1, 5)})
+        self.assertEqual({n: presets[3].pan for n, (_, _, presets)
+                          in self.channel_states().items()},
+                         {n: 0.0 for n in range(1, 5)})
+        # every echo was owed: the same change from channel 1 is mirrored
+        # again, and finds every channel in step
         camera.clear_journal()
         emit_change(camera, 1, 3, 'Pos3', CREATED)
         self.tb.settle()
-        self.assertJournal([get_presets(1), query(2), query(3)])
+        self.assertJournal([get_presets(1), query(2), lookup(1), lookup(2),
+                            query(3), lookup(3), query(4), lookup(4)])
 
     def test_failure_on_one_channel_leaves_it_behind_alone(self):
         # the echo of the creation that succeeded is dropped whatever the
@@ -150,7 +161,9 @@ class CreatedPresetTest(DaemonTestCase):
                     fault(camera)
                 camera.user_create_by_name(1, 'Door')
                 self.tb.settle()
-                attempted = [set_preset_name(2, 'Door')] if fault else []
+                # read, the listing shows the preset in step there
+                attempted = [set_preset_name(2, 'Door')] if fault \
+                    else [lookup(1), lookup(2)]
                 self.assertJournal([get_presets(1), query(2)] + attempted)
                 self.assertWarnings(messages)
 

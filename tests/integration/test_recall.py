@@ -3,8 +3,8 @@ every other channel to it at the last announced speed, and the recalls that
 our own GotoPresetNumber calls cause are dropped instead of bouncing back.
 
 The recall echo buffer cannot be seen from outside; the tests read it from
-the calls: a record {preset, channel} is at the front exactly when a later
-recall of that preset from another channel makes no call at all.  Where the
+the calls: a channel owes a record the echo of our goto exactly when a
+recall of that preset from that channel makes no call at all.  Where the
 echoes must come at chosen moments, the other channel acknowledges our
 gotos without moving (so it sends no echo) and the recalls are emitted by
 hand.
@@ -121,9 +121,7 @@ class RecallMirroringTest(RecallTestCase):
             state_query(1), goto(1, 5, 60),
             state_query(3),                  # already at 5: left alone
             state_query(4), goto(4, 5, 60),
-            # channel 1's echo consumes the record; channel 4's is taken
-            # as a recall of its own and finds every channel at 5
-            state_query(1), state_query(2), state_query(3),
+            # the echoes of channels 1 and 4 are both owed: no more calls
         ])
         self.assertEqual(self.reported(), {1: 5, 2: 5, 3: 5, 4: 5})
         self.assertWarnings([])
@@ -131,8 +129,8 @@ class RecallMirroringTest(RecallTestCase):
     def test_failed_calls_are_logged_and_walk_goes_on(self):
         # three channels reporting no preset; preset 5 recalled on channel
         # 1 unless said otherwise; each fault hits the next call only.
-        # Whether a record was kept shows in what the echoes cost: the
-        # last channel whose state could be read decides.
+        # Whether a record was kept shows in what the echoes cost: every
+        # channel sent there owes one, whatever the others did.
         def fault(channel, method):
             return lambda camera: camera.fail_method(channel, method, 1)
 
@@ -163,17 +161,14 @@ class RecallMirroringTest(RecallTestCase):
              fault(3, 'GetPtzPresetState'), None,
              [state_query(2), goto(2, 5), state_query(3)],
              [state_failed(3)]),
-            # no record: channel 2's echo is a recall of its own and
-            # moves channel 3, whose echo then consumes that record
+            # channel 2's echo is owed even so; 3 is not retried
             ('goto succeeds on channel 2, fails on 3',
              fault(3, 'GotoPresetNumber'), None,
-             [state_query(2), goto(2, 5), state_query(3), goto(3, 5),
-              state_query(1), state_query(3), goto(3, 5)],
+             [state_query(2), goto(2, 5), state_query(3), goto(3, 5)],
              [goto_failed(5, 3)]),
             ('goto succeeds on channel 2, channel 3 is already there',
              lambda camera: camera.set_reported_preset(3, 5), None,
-             [state_query(2), goto(2, 5), state_query(3),
-              state_query(1), state_query(3)], []),
+             [state_query(2), goto(2, 5), state_query(3)], []),
             ('negative preset, missing everywhere', None, (1, -4),
              [state_query(2), goto(2, -4), state_query(3), goto(3, -4)],
              [goto_failed(-4, 2), goto_failed(-4, 3)]),
@@ -216,30 +211,28 @@ class RecallEchoFilterTest(RecallTestCase):
         self.recall_signal(2, 5)             # no record left
         self.assertCallsAfterSettling(mirrored + [state_query(1)])
 
-    def test_only_oldest_record_is_compared(self):
+    def test_each_channel_owes_the_echoes_of_our_gotos_in_order(self):
         self.start_with_presets(2, reported={1: 7})
         self.acknowledge_gotos_without_moving(2)
         recorded = [state_query(2), goto(2, 5), state_query(2), goto(2, 7)]
         self.recall_signal(1, 5)
         self.recall_signal(1, 7)
         self.assertCallsAfterSettling(recorded)
-        # {7, 1} waits behind {5, 1}: this is taken as a new recall
+        # the echo of the later goto: the earlier one's is not coming
         self.recall_signal(2, 7)
-        self.assertCallsAfterSettling(recorded + [state_query(1)])
+        self.assertCallsAfterSettling(recorded)
+        # so this is channel 2's own recall, mirrored (its echo is owed)
         self.recall_signal(2, 5)
-        self.recall_signal(2, 7)
-        self.assertCallsAfterSettling(recorded + [state_query(1)])
-        self.recall_signal(2, 7)
-        self.assertCallsAfterSettling(recorded + [state_query(1)] * 2)
+        self.assertCallsAfterSettling(recorded + [state_query(1), goto(1, 5)])
+        self.assertEqual(self.reported()[1], 5)
 
-    def test_with_three_channels_second_echo_queries_and_moves_nothing(self):
+    def test_with_three_channels_every_echo_is_owed(self):
         camera = self.start_with_presets(3)
         camera.user_recall(1, 5)
-        walked = [state_query(2), goto(2, 5), state_query(3), goto(3, 5),
-                  state_query(1), state_query(2)]
+        walked = [state_query(2), goto(2, 5), state_query(3), goto(3, 5)]
         self.assertCallsAfterSettling(walked)
         self.assertEqual(self.reported(), {1: 5, 2: 5, 3: 5})
-        # the second echo left no record behind
+        # both echoes took their owed places: a recall now is one of its own
         self.recall_signal(2, 5)
         self.assertCallsAfterSettling(walked + [state_query(1),
                                                 state_query(3)])
