@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (change.set_home != 0 && change.set_home != 1)
         __builtin_trap();
     // A recorded change must always recognise its own echoes, whatever its name: channel 2
-    // owes a save by number (under a former name, which is never empty: it comes from a
-    // listing entry) and the rename after it.
+    // owes a save by number as home and the rename after it (or, for an empty name, the save
+    // by name as home alone).
     guint8 rows[MAX_BUFFER_SIGNAL_SIZE * 2] = {};
     ChangeEchoBuffer buffer{};
     buffer.owed = rows;
@@ -24,26 +24,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     guint32 count = 0;
     ChangeBufferRef all[1] = {{&buffer, &count}};
     gint32 preset_id = static_cast<gint32>(change.preset_id);
-    guint8 owed = name[0] != '\0' ? OWES_NAMED | OWES_SAVED : OWES_NAMED;
+    guint8 owed = name[0] != '\0' ? OWES_NAMED | OWES_SAVED : OWES_NAMED_HOME;
     ChangeRecord &record = open_record(&buffer, count);
     owed_row(&buffer, count)[1] = owed;
-    fill_change_record(record, preset_id, name, 1, 1, 0, name, owed == OWES_NAMED ? 1 : 2);
+    fill_change_record(record, preset_id, name, 1, 1, 1, owed == OWES_NAMED_HOME ? 1 : 2);
     keep_record(&count);
     OwedEcho found{};
-    if (record.name[RECORD_NAME_SIZE - 1] != '\0' ||
-        record.saved_name[RECORD_NAME_SIZE - 1] != '\0' ||
-        !g_utf8_validate(record.name, -1, nullptr) ||
-        !g_utf8_validate(record.saved_name, -1, nullptr) ||
+    if (record.name[RECORD_NAME_SIZE - 1] != '\0' || !g_utf8_validate(record.name, -1, nullptr) ||
         find_owed_echo(all, 1, preset_id, name, 0, 0, &found))
         __builtin_trap();
     // Its owed echoes in the order the calls make them, and nothing after them.
     if (owed & OWES_SAVED) {
-        if (!find_owed_echo(all, 1, preset_id, name, 1, 0, &found) ||
+        if (!find_owed_echo(all, 1, preset_id, name, 1, 1, &found) ||
             found.match != EchoMatch::SAVED)
             __builtin_trap();
         take_echo(found, all, 1, 1);
     }
-    if (!find_owed_echo(all, 1, preset_id, name, 1, 0, &found) || found.match != EchoMatch::NAMED)
+    if (!find_owed_echo(all, 1, preset_id, name, 1, 1, &found) || found.match != EchoMatch::NAMED)
         __builtin_trap();
     take_echo(found, all, 1, 1);
     if (count != 0 || find_owed_echo(all, 1, preset_id, name, 1, 0, &found))

@@ -45,14 +45,16 @@ EchoMatch echo_fits(const ChangeRecord &record, guint8 owed, gint32 preset_id, c
 {
     if (owed == 0 || record.preset_id != preset_id)
         return EchoMatch::NONE;
-    // A save comes before the rename that follows it on the same channel. Where channels held
-    // the preset under several names, a platform that keeps names echoes each of them; our saves
-    // as home are then told by their flag.
-    if ((owed & OWES_SAVED) &&
-        (set_home || is_default_name(preset_id, name) ||
-         (record.saved_name[0] != '\0' && same_record_name(record.saved_name, name))))
+    // A save comes before the rename that follows it on the same channel. A save as home is told
+    // by its flag, whatever name the platform left the preset (its own default, or the name it
+    // had); any other save by number is a creation, under the default name.
+    if ((owed & OWES_SAVED) && (record.home ? set_home != 0 : is_default_name(preset_id, name)))
         return EchoMatch::SAVED;
-    if ((owed & OWES_NAMED) && same_record_name(record.name, name))
+    if (!same_record_name(record.name, name))
+        return EchoMatch::NONE;
+    // A save by name as home echoes flagged: the user's own save of the preset, unflagged, is not
+    // taken for an echo that a platform did not send because the save changed nothing.
+    if ((owed & OWES_NAMED) || ((owed & OWES_NAMED_HOME) && set_home))
         return EchoMatch::NAMED;
     return EchoMatch::NONE;
 }
@@ -87,10 +89,10 @@ void take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_coun
     guint64 serial = found.where.buffer->records[found.index].serial;
     // On one channel a save by number precedes the rename after it.
     take_owed(found.where.buffer, found.index, channel_index,
-              found.match == EchoMatch::NAMED ? OWES_NAMED | OWES_SAVED : OWES_SAVED);
+              found.match == EchoMatch::NAMED ? OWES_ANY_CHANGE : OWES_SAVED);
     for (gsize b = 0; b < all_count; b++)
         lapse_owed(all[b].buffer, all[b].count, channel_index, [&](const ChangeRecord &record) {
-            return static_cast<guint8>(record.serial < serial ? OWES_NAMED | OWES_SAVED : 0);
+            return static_cast<guint8>(record.serial < serial ? OWES_ANY_CHANGE : 0);
         });
 }
 
@@ -100,18 +102,17 @@ void lapse_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel
     for (gsize b = 0; b < all_count; b++)
         lapse_owed(all[b].buffer, all[b].count, channel_index, [&](const ChangeRecord &record) {
             bool moved_on = record.preset_id == preset_id || (set_home && record.home);
-            return static_cast<guint8>(moved_on ? OWES_NAMED | OWES_SAVED : 0);
+            return static_cast<guint8>(moved_on ? OWES_ANY_CHANGE : 0);
         });
 }
 
 void fill_change_record(ChangeRecord &record, gint32 preset_id, const char *name, gint32 channel,
-                        guint64 serial, int home, const char *saved_name, guint32 owed_echoes)
+                        guint64 serial, int home, guint32 owed_echoes)
 {
     record.preset_id = preset_id;
     copy_record_name(record.name, name);
     record.channel = channel;
     record.serial = serial;
     record.home = home;
-    copy_record_name(record.saved_name, saved_name);
     record.owed_echoes = owed_echoes;
 }

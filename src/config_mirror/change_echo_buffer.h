@@ -18,7 +18,7 @@ bool is_default_name(gint32 preset_id, const char *name);
 enum class EchoMatch {
     NONE,  // none: a change of its own, as far as this record goes
     NAMED, // an echo under the change's own name
-    SAVED, // the echo of a save by number: "Pos<N>", the name it kept, or made home
+    SAVED, // the echo of a save by number: flagged home, or a creation under "Pos<N>"
 };
 
 EchoMatch echo_fits(const ChangeRecord &record, guint8 owed, gint32 preset_id, const char *name,
@@ -54,4 +54,4 @@ void lapse_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel
 
 // Fills the record a walk opened, owed `owed_echoes` by the flags its calls left in its row.
 void fill_change_record(ChangeRecord &record, gint32 preset_id, const char *name, gint32 channel,
-                        guint64 serial, int home, const char *saved_name, guint32 owed_echoes);
+                        guint64 serial, int home, guint32 owed_echoes);

@@ -127,8 +127,7 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
     // Whatever the walk's result: the echoes of the calls that succeeded come all the same.
     if (outcome.owed_echoes > 0) {
         fill_change_record(record, preset_id, applied_name, source_channel,
-                           ++service_state.walk_serial, set_home, outcome.saved_name,
-                           outcome.owed_echoes);
+                           ++service_state.walk_serial, set_home, outcome.owed_echoes);
         keep_record(selected.count);
     }
     if (outcome.not_mirrored)

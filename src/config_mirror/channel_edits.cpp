@@ -20,14 +20,11 @@ static bool save_by_number(const OtherChannel &channel, gint32 preset_id, int se
     return false;
 }
 
-bool save_again_by_number(const OtherChannel &channel, gint32 preset_id, const char *former_name,
-                          MirrorOutcome *outcome)
+bool save_again_by_number(const OtherChannel &channel, gint32 preset_id, MirrorOutcome *outcome)
 {
     if (!save_by_number(channel, preset_id, 1))
         return false;
     owe_echo(outcome, channel, OWES_SAVED);
-    if (outcome->saved_name[0] == '\0')
-        copy_record_name(outcome->saved_name, former_name);
     return true;
 }
 

@@ -8,10 +8,9 @@
 // Calls that change a preset on one other channel; each logs its own failure and, on success,
 // notes the echo that the channel will send.
 
-// SetPresetNumber as home on a channel that holds the preset under former_name: it echoes under
-// "Pos<N>" or, on a platform that keeps names, under former_name.
-bool save_again_by_number(const OtherChannel &channel, gint32 preset_id, const char *former_name,
-                          MirrorOutcome *outcome);
+// SetPresetNumber as home on a channel that holds the preset: it echoes flagged home, under
+// "Pos<N>" or, on a platform that keeps names, the name the preset had.
+bool save_again_by_number(const OtherChannel &channel, gint32 preset_id, MirrorOutcome *outcome);
 
 bool rename_on_channel(const OtherChannel &channel, gint32 preset_id, const char *name,
                        MirrorOutcome *outcome);

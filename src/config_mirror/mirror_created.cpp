@@ -23,7 +23,7 @@ static int create_by_name(const OtherChannel &channel, gint32 preset_id, const c
                           int set_home, MirrorOutcome *outcome)
 {
     if (call_set_preset_name(channel.coordinator, name, set_home)) {
-        owe_echo(outcome, channel, OWES_NAMED);
+        owe_echo(outcome, channel, set_home ? OWES_NAMED_HOME : OWES_NAMED);
         return 1;
     }
     log_warning("Failed to create preset (id %d, name %s set_home %s) on channel %u", preset_id,

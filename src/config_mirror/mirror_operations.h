@@ -9,10 +9,8 @@
 // What a mirror walk hands back besides its result: the echoes its successful calls will bring
 // back, channel by channel, into the record the walk's change leaves.
 struct MirrorOutcome {
-    guint8 *owed; // by channel index: OWES_NAMED, OWES_SAVED
+    guint8 *owed; // by channel index: OWES_NAMED, OWES_SAVED, OWES_NAMED_HOME
     guint32 owed_echoes;
-    // The name the preset had on the first channel it was saved again on by number.
-    char saved_name[RECORD_NAME_SIZE];
     // The name the named echoes carry, when the walk applied another than the signal's.
     char applied_name[RECORD_NAME_SIZE];
     // Why no channel was walked, when none was (for the trace).

@@ -16,7 +16,7 @@ void set_home_by_name(UpdateWalk &walk, const OtherChannel &channel)
 {
     walk.result = call_set_preset_name(channel.coordinator, walk.name, 1);
     if (walk.result)
-        owe_echo(walk.outcome, channel, OWES_NAMED);
+        owe_echo(walk.outcome, channel, OWES_NAMED_HOME);
     else
         log_warning("Failed to set preset (id %d, name %s, set as Home: %s) on channel %u",
                     walk.preset_id, walk.name, "true", channel.number);
@@ -28,14 +28,29 @@ void update_or_rename(UpdateWalk &walk, const OtherChannel &channel, bool moved)
                         : rename_on_channel(channel, walk.preset_id, walk.name, walk.outcome);
 }
 
-// Saves the preset again by number as home, then gives it the name; false ends the walk. The
-// rename follows even when the name is "Pos<N>": a platform may keep the name the preset had.
-bool set_home_by_number(UpdateWalk &walk, const OtherChannel &channel, const char *former_name,
-                        bool moved)
+// Whether the channel's listing already shows the preset under the walk's name, where the source
+// has it.
+bool holds_in_step(const UpdateWalk &walk, const OtherChannel &channel)
 {
-    walk.result = save_again_by_number(channel, walk.preset_id, former_name, walk.outcome);
+    g_autofree char *name = nullptr;
+    float pan = 0.0f;
+    float tilt = 0.0f;
+    return lookup_preset_entry(walk.preset_id, channel.index, &name, &pan, &tilt) &&
+           strcmp(walk.name, name) == 0 &&
+           !position_moved(walk.source_pan, walk.source_tilt, pan, tilt);
+}
+
+// Saves the preset again by number as home, then gives it the name; false ends the walk. A
+// platform may keep the name the preset had, so the name follows even when it is "Pos<N>"; but
+// then the save may have given it that name already, and a platform may signal nothing for a call
+// that changes nothing, leaving its echo owed for ever: the channel is looked at again first.
+bool set_home_by_number(UpdateWalk &walk, const OtherChannel &channel, bool moved)
+{
+    walk.result = save_again_by_number(channel, walk.preset_id, walk.outcome);
     if (!walk.result)
         return false;
+    if (is_default_name(walk.preset_id, walk.name) && holds_in_step(walk, channel))
+        return true;
     update_or_rename(walk, channel, moved);
     return true;
 }
@@ -68,7 +83,7 @@ bool update_channel(UpdateWalk &walk, const OtherChannel &channel)
         update_or_rename(walk, channel, moved);
         break;
     case UpdateCase::OTHER_NAME_HOME:
-        return set_home_by_number(walk, channel, name, moved);
+        return set_home_by_number(walk, channel, moved);
     }
     return true;
 }

@@ -6,18 +6,15 @@
 #include "core/limits.h"
 
 // One configuration change applied to the other channels; its row says which of them still owe
-// an echo under the change's name (OWES_NAMED) or of a save by number (OWES_SAVED).
+// which of its echoes (OWES_NAMED, OWES_SAVED, OWES_NAMED_HOME).
 struct ChangeRecord {
     gint32 preset_id;
     char name[RECORD_NAME_SIZE];
     gint32 channel;
     guint32 owed_echoes;
     guint64 serial;
-    // The change made the preset home.
+    // The change made the preset home: its saves echo flagged "SET_HOME".
     int home;
-    // The name the preset had on the first channel saved again by number, which a platform that
-    // keeps names echoes.
-    char saved_name[RECORD_NAME_SIZE];
 };
 
 // One mirrored recall; its row says which channels still owe the echo of our goto.

@@ -31,8 +31,7 @@ struct ChangeBufferTest : ::testing::Test {
 
     // A walk's record in buffer b, owed by (channel number, flags).
     void add(int b, gint32 preset, const char *name,
-             std::initializer_list<std::pair<gint32, guint8>> owed, int home = 0,
-             const char *saved_name = "")
+             std::initializer_list<std::pair<gint32, guint8>> owed, int home = 0)
     {
         ChangeRecord &record = open_record(&buffers[b], counts[b]);
         guint32 echoes = 0;
@@ -40,7 +39,7 @@ struct ChangeBufferTest : ::testing::Test {
             owed_row(&buffers[b], counts[b])[channel - 1] = flags;
             echoes += static_cast<guint32>(__builtin_popcount(flags));
         }
-        fill_change_record(record, preset, name, 1, ++serial, home, saved_name, echoes);
+        fill_change_record(record, preset, name, 1, ++serial, home, echoes);
         keep_record(&counts[b]);
     }
 
@@ -70,7 +69,7 @@ struct ChangeBufferTest : ::testing::Test {
                 if (owed_row(&buffers[b], i)[c] != 0)
                     return false;
             if (r.preset_id != 0 || r.name[0] != '\0' || r.channel != 0 || r.owed_echoes != 0 ||
-                r.saved_name[0] != '\0' || r.serial != 0)
+                r.home != 0 || r.serial != 0)
                 return false;
         }
         return true;
@@ -81,7 +80,7 @@ TEST_F(ChangeBufferTest, RecordTakesOnlyTheEchoesEachChannelOwes)
 {
     // Preset 5 made home as Gate from channel 1: saved by number and renamed on channels 2 and
     // 3 (3 held it as Door, which a platform that keeps names echoes), made home by name on 4.
-    add(1, 5, "Gate", {{2, BOTH}, {3, BOTH}, {4, OWES_NAMED}}, 1, "Door");
+    add(1, 5, "Gate", {{2, BOTH}, {3, BOTH}, {4, OWES_NAMED_HOME}}, 1);
     struct Step {
         gint32 preset_id;
         const char *name;
@@ -90,16 +89,16 @@ TEST_F(ChangeBufferTest, RecordTakesOnlyTheEchoesEachChannelOwes)
         EchoMatch expected;
     };
     const Step steps[] = {
-        {5, "Gate", 1, 0, EchoMatch::NONE},  // the source channel never echoes us
-        {6, "Gate", 2, 0, EchoMatch::NONE},  // another preset
-        {5, "Pos5", 2, 0, EchoMatch::SAVED}, // a save under the default name
+        {5, "Gate", 1, 1, EchoMatch::NONE},  // the source channel never echoes us
+        {6, "Gate", 2, 0, EchoMatch::NONE},  // another preset, not made home
+        {5, "Pos5", 2, 1, EchoMatch::SAVED}, // a save as home under the default name
         {5, "Gate", 2, 0, EchoMatch::NAMED},
         {5, "Gate", 2, 0, EchoMatch::NONE},  // channel 2 owes nothing more
-        {5, "Door", 3, 0, EchoMatch::SAVED}, // a save that kept the former name
-        {5, "Gate", 4, 1, EchoMatch::NAMED},
-        {5, "Pos5", 4, 1, EchoMatch::NONE}, // channel 4 was saved by name, not by number
-        {5, "gate", 3, 0, EchoMatch::NONE}, // another name: channel 3's own change
-        {5, "Gate", 3, 0, EchoMatch::NONE}, // which showed that our rename's echo is not coming
+        {5, "Door", 3, 1, EchoMatch::SAVED}, // under the name it kept, flagged home
+        {5, "Gate", 4, 1, EchoMatch::NAMED}, // the save by name as home
+        {5, "Pos5", 4, 1, EchoMatch::NONE},  // channel 4 was not saved by number
+        {5, "gate", 3, 0, EchoMatch::NONE},  // another name: channel 3's own change
+        {5, "Gate", 3, 0, EchoMatch::NONE},  // which showed that our rename's echo is not coming
     };
     for (const Step &step : steps)
         EXPECT_EQ(signal(step.preset_id, step.name, step.channel, step.set_home), step.expected)
@@ -110,47 +109,47 @@ TEST_F(ChangeBufferTest, RecordTakesOnlyTheEchoesEachChannelOwes)
 
 TEST_F(ChangeBufferTest, ALaterEchoLapsesWhatTheChannelOwedBefore)
 {
-    // Channel 2 owes three walks in turn: two home walks of 5, then a creation by number of 7.
-    add(1, 5, "Gate", {{2, OWES_NAMED}, {3, OWES_NAMED}}, 1);
-    add(1, 5, "Gate", {{2, OWES_NAMED}}, 1);
+    // Channel 2 owes three walks in turn: two home walks of 5, saved by name, then a creation by
+    // number of 7.
+    add(1, 5, "Gate", {{2, OWES_NAMED_HOME}, {3, OWES_NAMED_HOME}}, 1);
+    add(1, 5, "Gate", {{2, OWES_NAMED_HOME}, {3, OWES_NAMED_HOME}}, 1);
     add(0, 7, "Door", {{2, BOTH}});
     // The oldest owed echo that fits is taken: the first home walk's.
     EXPECT_EQ(signal(5, "Gate", 2, 1), EchoMatch::NAMED);
     EXPECT_EQ(counts[1], 2u);
-    // The second home walk's call changed nothing and a platform sent nothing for it; the echo
-    // of the rename after it lapses that, and the save before the rename.
+    // The second home walk's calls changed nothing and a platform sent nothing for them. On
+    // channel 3 the user's own save of 5, not flagged home, is not taken for that echo...
+    EXPECT_EQ(signal(5, "Gate", 3, 1), EchoMatch::NAMED);
+    EXPECT_EQ(signal(5, "Gate", 3, 0), EchoMatch::NONE);
+    // ...and on channel 2 the echo of the rename after it lapses it, and the save before it.
     EXPECT_EQ(signal(7, "Door", 2, 0, 2), EchoMatch::NAMED);
     EXPECT_EQ(counts[0], 0u);
-    EXPECT_EQ(counts[1], 1u);
-    // So the user's own home change on channel 2 is not taken for it.
+    EXPECT_EQ(counts[1], 0u);
+    // So the user's own home change on channel 2 is not taken for it either.
     EXPECT_EQ(signal(5, "Gate", 2, 1), EchoMatch::NONE);
-    // Channel 3's owes stay: lapses are per channel.
-    EXPECT_EQ(signal(5, "Gate", 3, 1), EchoMatch::NAMED);
-    for (int b = 0; b < 3; b++) {
-        EXPECT_EQ(counts[b], 0u);
+    for (int b = 0; b < 3; b++)
         EXPECT_TRUE(slots_from_count_are_empty(b));
-    }
 }
 
 TEST_F(ChangeBufferTest, SavesAreRecognisedWhicheverKindTheyAreReportedAs)
 {
     // A save again by number, recorded among the updates, reported as a creation.
-    add(1, 3, "Door", {{2, BOTH}, {3, BOTH}}, 1, "Hall");
+    add(1, 3, "Door", {{2, BOTH}, {3, BOTH}}, 1);
     EXPECT_EQ(signal(3, "Pos3", 2, 1, 1), EchoMatch::SAVED);
     EXPECT_EQ(signal(3, "Door", 2, 0, 2), EchoMatch::NAMED);
     // A removal under the same name is matched against removals only: channel 3's own change.
     EXPECT_EQ(signal(3, "Door", 3, 0, 3), EchoMatch::NONE);
     EXPECT_EQ(counts[1], 0u);
-    // A creation by number owes a save under the default name and no other.
+    // A creation by number, not as home, owes a save under the default name and no other.
     add(0, 4, "Lamp", {{3, OWES_SAVED}, {4, OWES_SAVED}});
     EXPECT_EQ(signal(4, "Pos4", 3, 0, 1), EchoMatch::SAVED);
-    EXPECT_EQ(signal(4, "Pos04", 4, 0, 1), EchoMatch::NONE);
+    EXPECT_EQ(signal(4, "Hall", 4, 1, 1), EchoMatch::NONE);
     EXPECT_EQ(counts[0], 0u);
 }
 
 TEST_F(ChangeBufferTest, AChangeOfTheChannelsOwnLapsesWhatItOwedForThatPresetOrHome)
 {
-    add(1, 5, "Gate", {{2, OWES_NAMED}, {3, OWES_NAMED}}, 1);
+    add(1, 5, "Gate", {{2, OWES_NAMED_HOME}, {3, OWES_NAMED_HOME}}, 1);
     add(1, 6, "Yard", {{2, OWES_NAMED}});
     add(2, 8, "Roof", {{2, OWES_NAMED}});
     // Another preset, not made home: nothing lapses.
@@ -189,9 +188,8 @@ TEST_F(ChangeBufferTest, SettledRecordsGoAndTheRestKeepTheirOrder)
 TEST_F(ChangeBufferTest, LongNamesAreKeptCutAndStillMatchTheirEcho)
 {
     std::string long_name(200, 'a');
-    add(1, 9, long_name.c_str(), {{3, OWES_NAMED}, {4, BOTH}}, 0, long_name.c_str());
+    add(1, 9, long_name.c_str(), {{3, OWES_NAMED}, {4, BOTH}});
     EXPECT_EQ(std::string(buffers[1].records[0].name), std::string(95, 'a'));
-    EXPECT_EQ(std::string(buffers[1].records[0].saved_name), std::string(95, 'a'));
     EXPECT_EQ(signal(9, std::string(94, 'a').c_str(), 4), EchoMatch::NONE);
     // A name that differs only beyond what the record keeps reads as the same.
     std::string other_tail = std::string(95, 'a') + "b";
