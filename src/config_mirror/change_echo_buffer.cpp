@@ -60,7 +60,8 @@ EchoMatch echo_fits(const ChangeRecord &record, guint8 owed, gint32 preset_id, c
 }
 
 bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count, gint32 preset_id,
-                    const char *name, gsize channel_index, int set_home, OwedEcho *found)
+                    const char *name, gsize channel_index, int set_home, bool in_doubt,
+                    OwedEcho *found)
 {
     bool any = false;
     guint64 oldest = 0;
@@ -70,11 +71,13 @@ bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count, gint3
             const ChangeRecord &record = ref.buffer->records[i];
             if (any && record.serial >= oldest)
                 break;
-            EchoMatch match = echo_fits(record, owed_row(ref.buffer, i)[channel_index], preset_id,
-                                        name, set_home);
+            guint8 row = owed_row(ref.buffer, i)[channel_index];
+            guint8 echoes =
+                static_cast<guint8>((in_doubt ? row >> DOUBTED_SHIFT : row) & OWES_ANY_CHANGE);
+            EchoMatch match = echo_fits(record, echoes, preset_id, name, set_home);
             if (match == EchoMatch::NONE)
                 continue;
-            *found = OwedEcho{ref, i, match};
+            *found = OwedEcho{ref, i, match, in_doubt};
             oldest = record.serial;
             any = true;
             break;
@@ -83,24 +86,28 @@ bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count, gint3
     return any;
 }
 
-void take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_count,
-               gsize channel_index)
+guint32 take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_count,
+                  gsize channel_index)
 {
     guint64 serial = found.where.buffer->records[found.index].serial;
     // On one channel a save by number precedes the rename after it.
-    take_owed(found.where.buffer, found.index, channel_index,
-              found.match == EchoMatch::NAMED ? OWES_ANY_CHANGE : OWES_SAVED);
+    guint8 taken = found.match == EchoMatch::NAMED ? OWES_ANY_CHANGE | doubted(OWES_ANY_CHANGE)
+                   : found.in_doubt                ? doubted(OWES_SAVED)
+                                                   : OWES_SAVED;
+    take_owed(found.where.buffer, found.index, channel_index, taken);
+    guint32 still_owed = found.where.buffer->records[found.index].owed_echoes;
     for (gsize b = 0; b < all_count; b++)
         lapse_owed(all[b].buffer, all[b].count, channel_index, [&](const ChangeRecord &record) {
             return static_cast<guint8>(record.serial < serial ? OWES_ANY_CHANGE : 0);
         });
+    return still_owed;
 }
 
-void lapse_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
+void doubt_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
                       gint32 preset_id, int set_home)
 {
     for (gsize b = 0; b < all_count; b++)
-        lapse_owed(all[b].buffer, all[b].count, channel_index, [&](const ChangeRecord &record) {
+        doubt_owed(all[b].buffer, *all[b].count, channel_index, [&](const ChangeRecord &record) {
             bool moved_on = record.preset_id == preset_id || (set_home && record.home);
             return static_cast<guint8>(moved_on ? OWES_ANY_CHANGE : 0);
         });

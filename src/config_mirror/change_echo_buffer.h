@@ -35,21 +35,26 @@ struct OwedEcho {
     ChangeBufferRef where;
     guint32 index;
     EchoMatch match;
+    bool in_doubt;
 };
 
-// The oldest echo, by walk, that channel_index owes a record in `searched` and the change is.
+// The oldest echo, by walk, that channel_index owes a record in `searched` and the change is;
+// with in_doubt, among the echoes a change of the channel's own put in doubt.
 bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count, gint32 preset_id,
-                    const char *name, gsize channel_index, int set_home, OwedEcho *found);
+                    const char *name, gsize channel_index, int set_home, bool in_doubt,
+                    OwedEcho *found);
 
 // Takes the found echo off. A channel signals our calls' effects in the order we made them, so
 // whatever it owed from the calls before this one is not coming: that lapses, in every buffer of
-// `all`. Records owed nothing more go.
-void take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_count,
-               gsize channel_index);
+// `all`. Records owed nothing more go. Returns what the record still owes (in doubt or not).
+guint32 take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_count,
+                  gsize channel_index);
 
 // A change of the channel's own, not an echo, shows its state of that preset (and, when it makes
-// a preset home, of its home) moved on: what it still owed for them is not coming.
-void lapse_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
+// a preset home, of its home) moved on, after our calls or before them: what it still owed for
+// them is put in doubt. Such an echo, if it comes after all, is mirrored; it puts nothing else in
+// doubt, so that echoes doubted in turn cannot keep one another going.
+void doubt_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
                       gint32 preset_id, int set_home);
 
 // Fills the record a walk opened, owed `owed_echoes` by the flags its calls left in its row.

@@ -103,19 +103,21 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
     ChangeBufferRef searched[2];
     gsize searched_count = echo_search(kind, searched);
     OwedEcho found{};
-    if (find_owed_echo(searched, searched_count, preset_id, name, channel_index, set_home,
+    if (find_owed_echo(searched, searched_count, preset_id, name, channel_index, set_home, false,
                        &found)) {
         // Echoes of our own changes are dropped here; the match takes one owed echo off.
-        const ChangeRecord &record = found.where.buffer->records[found.index];
-        guint8 owed = owed_row(found.where.buffer, found.index)[channel_index];
-        guint32 taken = found.match == EchoMatch::NAMED && (owed & OWES_SAVED) ? 2 : 1;
-        guint32 still_owed = record.owed_echoes - taken;
-        take_echo(found, all, all_count, channel_index);
+        guint32 still_owed = take_echo(found, all, all_count, channel_index);
         trace_change(kind, preset_id, name, source_channel, set_home,
                      "echo of our own change, %u more owed", still_owed);
         return 0;
     }
-    lapse_for_change(all, all_count, channel_index, preset_id, set_home);
+    // An echo in doubt that came after all is mirrored, and puts nothing in doubt.
+    bool late_echo = find_owed_echo(searched, searched_count, preset_id, name, channel_index,
+                                    set_home, true, &found);
+    if (late_echo)
+        (void)take_echo(found, all, all_count, channel_index);
+    else
+        doubt_for_change(all, all_count, channel_index, preset_id, set_home);
     WalkMeter meter = start_walk();
     // The walk notes what it is owed in the row of the record it may leave: the change's own
     // buffer always has room here.

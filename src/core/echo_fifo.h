@@ -53,7 +53,16 @@ inline void keep_record(guint32 *count)
     (*count)++;
 }
 
-// Takes flags off what channel_index owes record `index`.
+// An owed echo that a change of the channel's own put in doubt is kept in the same row, shifted
+// by this: if it comes after all, it is mirrored as the change it may be.
+constexpr int DOUBTED_SHIFT = 4;
+
+inline guint8 doubted(guint8 echoes)
+{
+    return static_cast<guint8>(echoes << DOUBTED_SHIFT);
+}
+
+// Takes flags (owed or doubted) off what channel_index owes record `index`.
 template <typename Record>
 void take_owed(EchoBuffer<Record> *buffer, guint32 index, gsize channel_index, guint8 flags)
 {
@@ -63,7 +72,7 @@ void take_owed(EchoBuffer<Record> *buffer, guint32 index, gsize channel_index, g
     buffer->records[index].owed_echoes -= static_cast<guint32>(__builtin_popcount(taken));
 }
 
-// Records that owe nothing more go; the rest keep their order.
+// Records that owe nothing more, in doubt or not, go; the rest keep their order.
 template <typename Record> void drop_settled_records(EchoBuffer<Record> *buffer, guint32 *count)
 {
     guint32 kept = 0;
@@ -81,16 +90,27 @@ template <typename Record> void drop_settled_records(EchoBuffer<Record> *buffer,
     *count = kept;
 }
 
-// Lapses, for every record, the flags select(record) names in what channel_index owes it.
+// The echoes select(record) names, owed by channel_index or in doubt, are not coming: they go.
 template <typename Record, typename Select>
 void lapse_owed(EchoBuffer<Record> *buffer, guint32 *count, gsize channel_index, Select select)
 {
     for (guint32 i = 0; i < *count; i++) {
-        guint8 flags = select(buffer->records[i]);
-        if (flags)
-            take_owed(buffer, i, channel_index, flags);
+        guint8 echoes = select(buffer->records[i]);
+        if (echoes)
+            take_owed(buffer, i, channel_index, static_cast<guint8>(echoes | doubted(echoes)));
     }
     drop_settled_records(buffer, count);
+}
+
+// The echoes select(record) names, owed by channel_index, are put in doubt.
+template <typename Record, typename Select>
+void doubt_owed(EchoBuffer<Record> *buffer, guint32 count, gsize channel_index, Select select)
+{
+    for (guint32 i = 0; i < count; i++) {
+        guint8 &owed = owed_row(buffer, i)[channel_index];
+        guint8 moved = owed & select(buffer->records[i]) & ((1 << DOUBTED_SHIFT) - 1);
+        owed = static_cast<guint8>((owed & ~moved) | doubted(moved));
+    }
 }
 
 template <typename Record> void clear_records(EchoBuffer<Record> *buffer, guint32 *count)

@@ -96,7 +96,9 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
         return;
     }
     guint32 index = 0;
-    switch (match_recall(s.recall_echo_buffer, s.recall_echo_count, preset, channel, &index)) {
+    RecallMatch match =
+        match_recall(s.recall_echo_buffer, s.recall_echo_count, preset, channel, &index);
+    switch (match) {
     case RecallMatch::ECHO:
         // Echoes of our own recalls are dropped here.
         take_recall_echo(s.recall_echo_buffer, &s.recall_echo_count, index, channel);
@@ -105,6 +107,7 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
     case RecallMatch::REPEAT:
         trace_state(parameters, signal, "repeat, dropped");
         return;
+    case RecallMatch::LATE:
     case RecallMatch::NONE:
         break;
     }
@@ -112,7 +115,11 @@ void on_ptz_preset_state(GDBusConnection *connection, const gchar *sender_name,
         trace_state(parameters, signal, "ignored, invalid");
         return;
     }
-    lapse_for_recall(s.recall_echo_buffer, &s.recall_echo_count, channel);
+    // An echo in doubt that came after all is mirrored, and puts nothing in doubt.
+    if (match == RecallMatch::LATE)
+        take_recall_echo(s.recall_echo_buffer, &s.recall_echo_count, index, channel);
+    else
+        doubt_for_recall(s.recall_echo_buffer, s.recall_echo_count, channel);
     WalkMeter meter = start_walk();
     RecallRecord &record = open_record(s.recall_echo_buffer, s.recall_echo_count);
     guint32 owed =

@@ -12,6 +12,10 @@ namespace
 constexpr gsize CHANNELS = 4;
 constexpr guint8 BOTH = OWES_NAMED | OWES_SAVED;
 
+// How the service takes a change signal: a change of the channel's own, an owed echo, or an echo
+// in doubt that came after all (mirrored).
+enum class Seen { CHANGE, NAMED, SAVED, LATE };
+
 // The three change buffers (created, updated, removed) of a four-channel camera.
 struct ChangeBufferTest : ::testing::Test {
     guint8 rows[3][MAX_BUFFER_SIGNAL_SIZE * CHANNELS] = {};
@@ -43,22 +47,26 @@ struct ChangeBufferTest : ::testing::Test {
         keep_record(&counts[b]);
     }
 
-    // A created or updated signal (kind 3: removed) from channel: taken as an echo, or lapsing
-    // what that channel owed as the service does for a change of its own.
-    EchoMatch signal(gint32 preset, const char *name, gint32 channel, int set_home = 0,
-                     guint32 kind = 2)
+    // A created or updated signal (kind 3: removed) from channel, as the service takes it.
+    Seen signal(gint32 preset, const char *name, gint32 channel, int set_home = 0, guint32 kind = 2)
     {
         ChangeBufferRef searched[2] = {all[0], all[1]};
         if (kind == 3)
             searched[0] = all[2];
+        gsize searched_count = kind == 3 ? 1 : 2;
         OwedEcho found{};
         gsize index = static_cast<gsize>(channel - 1);
-        if (find_owed_echo(searched, kind == 3 ? 1 : 2, preset, name, index, set_home, &found)) {
+        if (find_owed_echo(searched, searched_count, preset, name, index, set_home, false,
+                           &found)) {
             take_echo(found, all, 3, index);
-            return found.match;
+            return found.match == EchoMatch::NAMED ? Seen::NAMED : Seen::SAVED;
         }
-        lapse_for_change(all, 3, index, preset, set_home);
-        return EchoMatch::NONE;
+        if (find_owed_echo(searched, searched_count, preset, name, index, set_home, true, &found)) {
+            take_echo(found, all, 3, index);
+            return Seen::LATE;
+        }
+        doubt_for_change(all, 3, index, preset, set_home);
+        return Seen::CHANGE;
     }
 
     bool slots_from_count_are_empty(int b) const
@@ -86,19 +94,19 @@ TEST_F(ChangeBufferTest, RecordTakesOnlyTheEchoesEachChannelOwes)
         const char *name;
         gint32 channel;
         int set_home;
-        EchoMatch expected;
+        Seen expected;
     };
     const Step steps[] = {
-        {5, "Gate", 1, 1, EchoMatch::NONE},  // the source channel never echoes us
-        {6, "Gate", 2, 0, EchoMatch::NONE},  // another preset, not made home
-        {5, "Pos5", 2, 1, EchoMatch::SAVED}, // a save as home under the default name
-        {5, "Gate", 2, 0, EchoMatch::NAMED},
-        {5, "Gate", 2, 0, EchoMatch::NONE},  // channel 2 owes nothing more
-        {5, "Door", 3, 1, EchoMatch::SAVED}, // under the name it kept, flagged home
-        {5, "Gate", 4, 1, EchoMatch::NAMED}, // the save by name as home
-        {5, "Pos5", 4, 1, EchoMatch::NONE},  // channel 4 was not saved by number
-        {5, "gate", 3, 0, EchoMatch::NONE},  // another name: channel 3's own change
-        {5, "Gate", 3, 0, EchoMatch::NONE},  // which showed that our rename's echo is not coming
+        {5, "Gate", 1, 1, Seen::CHANGE}, // the source channel never echoes us
+        {6, "Gate", 2, 0, Seen::CHANGE}, // another preset, not made home
+        {5, "Pos5", 2, 1, Seen::SAVED},  // a save as home under the default name
+        {5, "Gate", 2, 0, Seen::NAMED},
+        {5, "Gate", 2, 0, Seen::CHANGE}, // channel 2 owes nothing more
+        {5, "Door", 3, 1, Seen::SAVED},  // under the name it kept, flagged home
+        {5, "Gate", 4, 1, Seen::NAMED},  // the save by name as home
+        {5, "Pos5", 4, 1, Seen::CHANGE}, // channel 4 was not saved by number
+        {5, "gate", 3, 0, Seen::CHANGE}, // another name: channel 3's own change, which puts
+        {5, "Gate", 3, 0, Seen::LATE},   // our rename's echo in doubt: mirrored if it comes
     };
     for (const Step &step : steps)
         EXPECT_EQ(signal(step.preset_id, step.name, step.channel, step.set_home), step.expected)
@@ -109,70 +117,79 @@ TEST_F(ChangeBufferTest, RecordTakesOnlyTheEchoesEachChannelOwes)
 
 TEST_F(ChangeBufferTest, ALaterEchoLapsesWhatTheChannelOwedBefore)
 {
-    // Channel 2 owes three walks in turn: two home walks of 5, saved by name, then a creation by
+    // Channels 2 and 3 owe two home walks of 5, saved by name; channel 2 then a creation by
     // number of 7.
     add(1, 5, "Gate", {{2, OWES_NAMED_HOME}, {3, OWES_NAMED_HOME}}, 1);
     add(1, 5, "Gate", {{2, OWES_NAMED_HOME}, {3, OWES_NAMED_HOME}}, 1);
     add(0, 7, "Door", {{2, BOTH}});
     // The oldest owed echo that fits is taken: the first home walk's.
-    EXPECT_EQ(signal(5, "Gate", 2, 1), EchoMatch::NAMED);
-    EXPECT_EQ(counts[1], 2u);
+    EXPECT_EQ(signal(5, "Gate", 2, 1), Seen::NAMED);
+    EXPECT_EQ(signal(5, "Gate", 3, 1), Seen::NAMED);
+    EXPECT_EQ(counts[1], 1u);
     // The second home walk's calls changed nothing and a platform sent nothing for them. On
     // channel 3 the user's own save of 5, not flagged home, is not taken for that echo...
-    EXPECT_EQ(signal(5, "Gate", 3, 1), EchoMatch::NAMED);
-    EXPECT_EQ(signal(5, "Gate", 3, 0), EchoMatch::NONE);
+    EXPECT_EQ(signal(5, "Gate", 3, 0), Seen::CHANGE);
     // ...and on channel 2 the echo of the rename after it lapses it, and the save before it.
-    EXPECT_EQ(signal(7, "Door", 2, 0, 2), EchoMatch::NAMED);
+    EXPECT_EQ(signal(7, "Door", 2, 0, 2), Seen::NAMED);
     EXPECT_EQ(counts[0], 0u);
-    EXPECT_EQ(counts[1], 0u);
+    EXPECT_EQ(counts[1], 1u);
     // So the user's own home change on channel 2 is not taken for it either.
-    EXPECT_EQ(signal(5, "Gate", 2, 1), EchoMatch::NONE);
-    for (int b = 0; b < 3; b++)
+    EXPECT_EQ(signal(5, "Gate", 2, 1), Seen::CHANGE);
+    // Channel 3's, put in doubt by its own save, is mirrored if it comes after all.
+    EXPECT_EQ(signal(5, "Gate", 3, 1), Seen::LATE);
+    for (int b = 0; b < 3; b++) {
+        EXPECT_EQ(counts[b], 0u);
         EXPECT_TRUE(slots_from_count_are_empty(b));
+    }
 }
 
 TEST_F(ChangeBufferTest, SavesAreRecognisedWhicheverKindTheyAreReportedAs)
 {
     // A save again by number, recorded among the updates, reported as a creation.
-    add(1, 3, "Door", {{2, BOTH}, {3, BOTH}}, 1);
-    EXPECT_EQ(signal(3, "Pos3", 2, 1, 1), EchoMatch::SAVED);
-    EXPECT_EQ(signal(3, "Door", 2, 0, 2), EchoMatch::NAMED);
-    // A removal under the same name is matched against removals only: channel 3's own change.
-    EXPECT_EQ(signal(3, "Door", 3, 0, 3), EchoMatch::NONE);
+    add(1, 3, "Door", {{2, BOTH}}, 1);
+    EXPECT_EQ(signal(3, "Pos3", 2, 1, 1), Seen::SAVED);
+    EXPECT_EQ(signal(3, "Door", 2, 0, 2), Seen::NAMED);
     EXPECT_EQ(counts[1], 0u);
+    // A removal under the same name as a rename owed is matched against removals only.
+    add(1, 3, "Door", {{3, OWES_NAMED}});
+    EXPECT_EQ(signal(3, "Door", 3, 0, 3), Seen::CHANGE);
+    EXPECT_EQ(signal(3, "Door", 3, 0, 2), Seen::LATE);
     // A creation by number, not as home, owes a save under the default name and no other.
     add(0, 4, "Lamp", {{3, OWES_SAVED}, {4, OWES_SAVED}});
-    EXPECT_EQ(signal(4, "Pos4", 3, 0, 1), EchoMatch::SAVED);
-    EXPECT_EQ(signal(4, "Hall", 4, 1, 1), EchoMatch::NONE);
-    EXPECT_EQ(counts[0], 0u);
+    EXPECT_EQ(signal(4, "Pos4", 3, 0, 1), Seen::SAVED);
+    EXPECT_EQ(signal(4, "Hall", 4, 1, 1), Seen::CHANGE);
+    EXPECT_EQ(signal(4, "Pos4", 4, 0, 1), Seen::LATE);
+    for (int b = 0; b < 3; b++)
+        EXPECT_EQ(counts[b], 0u);
 }
 
-TEST_F(ChangeBufferTest, AChangeOfTheChannelsOwnLapsesWhatItOwedForThatPresetOrHome)
+TEST_F(ChangeBufferTest, AChangeOfTheChannelsOwnPutsInDoubtWhatItOwedForThatPresetOrHome)
 {
-    add(1, 5, "Gate", {{2, OWES_NAMED_HOME}, {3, OWES_NAMED_HOME}}, 1);
     add(1, 6, "Yard", {{2, OWES_NAMED}});
+    add(1, 5, "Gate", {{2, OWES_NAMED_HOME}, {3, OWES_NAMED_HOME}}, 1);
     add(2, 8, "Roof", {{2, OWES_NAMED}});
-    // Another preset, not made home: nothing lapses.
-    EXPECT_EQ(signal(9, "Lift", 2), EchoMatch::NONE);
-    EXPECT_EQ(counts[1] + counts[2], 3u);
-    // Preset 8 moved on on channel 2: its removal's echo is not coming.
-    EXPECT_EQ(signal(8, "Dock", 2), EchoMatch::NONE);
-    EXPECT_EQ(counts[2], 0u);
-    // Another preset made home on channel 2: what it owed for the home walk of 5 lapses.
-    EXPECT_EQ(signal(9, "Lift", 2, 1), EchoMatch::NONE);
-    EXPECT_EQ(signal(5, "Gate", 2, 1), EchoMatch::NONE);
-    EXPECT_EQ(signal(6, "Yard", 2), EchoMatch::NAMED);
-    EXPECT_EQ(signal(5, "Gate", 3, 1), EchoMatch::NAMED);
-    EXPECT_EQ(counts[1], 0u);
-    EXPECT_TRUE(slots_from_count_are_empty(1));
+    // Another preset, not made home: nothing in doubt.
+    EXPECT_EQ(signal(9, "Lift", 2), Seen::CHANGE);
+    EXPECT_EQ(signal(6, "Yard", 2), Seen::NAMED);
+    // Another preset made home on channel 2: what it owed for the home walk of 5 is in doubt.
+    EXPECT_EQ(signal(9, "Lift", 2, 1), Seen::CHANGE);
+    EXPECT_EQ(signal(5, "Gate", 2, 1), Seen::LATE);
+    EXPECT_EQ(signal(5, "Gate", 3, 1), Seen::NAMED);
+    // Preset 8 moved on on channel 2, after our removal or before it.
+    EXPECT_EQ(signal(8, "Dock", 2), Seen::CHANGE);
+    EXPECT_EQ(signal(8, "Roof", 2, 0, 3), Seen::LATE);
+    for (int b = 0; b < 3; b++) {
+        EXPECT_EQ(counts[b], 0u);
+        EXPECT_TRUE(slots_from_count_are_empty(b));
+    }
 }
 
 TEST_F(ChangeBufferTest, SettledRecordsGoAndTheRestKeepTheirOrder)
 {
     for (gint32 i = 1; i <= static_cast<gint32>(MAX_BUFFER_SIGNAL_SIZE); i++)
         add(0, i, ("P" + std::to_string(i)).c_str(), {{2, OWES_NAMED}, {3, OWES_NAMED}});
-    EXPECT_EQ(signal(1, "P1", 2, 0, 1), EchoMatch::NAMED);
-    EXPECT_EQ(signal(1, "P1", 3, 0, 1), EchoMatch::NAMED);
+    EXPECT_EQ(signal(1, "P1", 2, 0, 1), Seen::NAMED);
+    EXPECT_EQ(signal(1, "P1", 3, 0, 1), Seen::NAMED);
     EXPECT_EQ(counts[0], MAX_BUFFER_SIGNAL_SIZE - 1);
     EXPECT_EQ(buffers[0].records[0].preset_id, 2);
     EXPECT_STREQ(buffers[0].records[30].name, "P32");
@@ -182,7 +199,7 @@ TEST_F(ChangeBufferTest, SettledRecordsGoAndTheRestKeepTheirOrder)
     EXPECT_EQ(counts[0], 0u);
     EXPECT_TRUE(slots_from_count_are_empty(0));
     // An empty buffer has nothing owed, not even for preset 0.
-    EXPECT_EQ(signal(0, "", 2, 1, 1), EchoMatch::NONE);
+    EXPECT_EQ(signal(0, "", 2, 1, 1), Seen::CHANGE);
 }
 
 TEST_F(ChangeBufferTest, LongNamesAreKeptCutAndStillMatchTheirEcho)
@@ -190,10 +207,10 @@ TEST_F(ChangeBufferTest, LongNamesAreKeptCutAndStillMatchTheirEcho)
     std::string long_name(200, 'a');
     add(1, 9, long_name.c_str(), {{3, OWES_NAMED}, {4, BOTH}});
     EXPECT_EQ(std::string(buffers[1].records[0].name), std::string(95, 'a'));
-    EXPECT_EQ(signal(9, std::string(94, 'a').c_str(), 4), EchoMatch::NONE);
+    EXPECT_EQ(signal(9, std::string(94, 'a').c_str(), 4), Seen::CHANGE);
     // A name that differs only beyond what the record keeps reads as the same.
     std::string other_tail = std::string(95, 'a') + "b";
-    EXPECT_EQ(signal(9, other_tail.c_str(), 3), EchoMatch::NAMED);
+    EXPECT_EQ(signal(9, other_tail.c_str(), 3), Seen::NAMED);
 }
 
 TEST_F(ChangeBufferTest, CutNeverSplitsAUtf8Character)
@@ -208,7 +225,7 @@ TEST_F(ChangeBufferTest, CutNeverSplitsAUtf8Character)
     EXPECT_EQ(record_name_length(wide.c_str()), 93u);
     add(1, 4, name.c_str(), {{2, OWES_NAMED}});
     EXPECT_EQ(std::string(buffers[1].records[0].name), std::string(94, 'x'));
-    EXPECT_EQ(signal(4, name.c_str(), 2), EchoMatch::NAMED);
+    EXPECT_EQ(signal(4, name.c_str(), 2), Seen::NAMED);
 }
 
 } // namespace

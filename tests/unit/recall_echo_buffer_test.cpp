@@ -36,8 +36,10 @@ struct RecallBufferTest : ::testing::Test {
         RecallMatch match = match_recall(&buffer, count, preset, channel, &index);
         if (match == RecallMatch::ECHO)
             take_recall_echo(&buffer, &count, index, channel);
+        else if (match == RecallMatch::LATE)
+            take_recall_echo(&buffer, &count, index, channel);
         else if (match == RecallMatch::NONE && channel >= 1 && channel <= 4)
-            lapse_for_recall(&buffer, &count, channel);
+            doubt_for_recall(&buffer, count, channel);
         return match;
     }
 };
@@ -65,9 +67,11 @@ TEST_F(RecallBufferTest, OnlyTheNewestRecallIsRepeatedAndLaterEchoesLapseEarlier
     // Channel 2 echoes only the later goto: the earlier one's echo is not coming.
     EXPECT_EQ(signal(7, 2), RecallMatch::ECHO);
     EXPECT_EQ(signal(5, 2), RecallMatch::NONE);
-    // A recall of channel 3's own lapses what it owed.
+    // A recall of channel 3's own puts what it owed in doubt: mirrored if it comes after all.
     EXPECT_EQ(signal(9, 3), RecallMatch::NONE);
-    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(signal(7, 3), RecallMatch::LATE);
+    EXPECT_EQ(count, 0u); // the echo of the older goto lapses with it
+    EXPECT_EQ(signal(5, 3), RecallMatch::NONE);
     for (gsize i = 0; i < MAX_BUFFER_SIGNAL_SIZE * CHANNELS; i++)
         EXPECT_EQ(rows[i], 0) << i;
 }
