@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config_mirror/change_filter.h"
+
 static bool is_utf8_continuation(char byte)
 {
     return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
@@ -104,13 +106,18 @@ guint32 take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_c
 }
 
 void doubt_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
-                      gint32 preset_id, int set_home)
+                      guint32 kind, gint32 preset_id, const char *name, int set_home)
 {
-    for (gsize b = 0; b < all_count; b++)
+    for (gsize b = 0; b < all_count; b++) {
+        bool removals = all[b].removals;
         doubt_owed(all[b].buffer, *all[b].count, channel_index, [&](const ChangeRecord &record) {
-            bool moved_on = record.preset_id == preset_id || (set_home && record.home);
-            return static_cast<guint8>(moved_on ? OWES_ANY_CHANGE : 0);
+            bool moved_on = record.preset_id == preset_id &&
+                            (removals || kind == PRESET_REMOVED ||
+                             !same_record_name(record.name, name));
+            return static_cast<guint8>(moved_on || (set_home && record.home) ? OWES_ANY_CHANGE
+                                                                               : 0);
         });
+    }
 }
 
 void fill_change_record(ChangeRecord &record, gint32 preset_id, const char *name, gint32 channel,

@@ -28,6 +28,7 @@ EchoMatch echo_fits(const ChangeRecord &record, guint8 owed, gint32 preset_id, c
 struct ChangeBufferRef {
     ChangeEchoBuffer *buffer;
     guint32 *count;
+    bool removals;
 };
 
 // Where an owed echo was found.
@@ -50,12 +51,14 @@ bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count, gint3
 guint32 take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_count,
                   gsize channel_index);
 
-// A change of the channel's own, not an echo, shows its state of that preset (and, when it makes
-// a preset home, of its home) moved on, after our calls or before them: what it still owed for
-// them is put in doubt. Such an echo, if it comes after all, is mirrored; it puts nothing else in
-// doubt, so that echoes doubted in turn cannot keep one another going.
+// A change of the channel's own, not an echo, that shows the preset moved on there (another name,
+// a removal, or, where we removed it, any change of it), or that makes a preset home, after our
+// calls or before them: what the channel still owed for that preset, or for home changes, is put
+// in doubt. Such an echo, if it comes after all, is mirrored; it puts nothing else in doubt, so
+// that echoes doubted in turn cannot keep one another going. A signal that only repeats what we
+// set (a platform's report that a preset is no longer home, say) puts nothing in doubt.
 void doubt_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
-                      gint32 preset_id, int set_home);
+                      guint32 kind, gint32 preset_id, const char *name, int set_home);
 
 // Fills the record a walk opened, owed `owed_echoes` by the flags its calls left in its row.
 void fill_change_record(ChangeRecord &record, gint32 preset_id, const char *name, gint32 channel,

@@ -40,11 +40,11 @@ static gsize echo_search(guint32 kind, ChangeBufferRef *searched)
 {
     ServiceState &s = service_state;
     if (kind == PRESET_REMOVED) {
-        searched[0] = {s.removed_buffer, &s.removed_count};
+        searched[0] = {s.removed_buffer, &s.removed_count, true};
         return 1;
     }
-    searched[0] = {s.created_buffer, &s.created_count};
-    searched[1] = {s.updated_buffer, &s.updated_count};
+    searched[0] = {s.created_buffer, &s.created_count, false};
+    searched[1] = {s.updated_buffer, &s.updated_count, false};
     return 2;
 }
 
@@ -52,9 +52,9 @@ static gsize echo_search(guint32 kind, ChangeBufferRef *searched)
 static gsize all_change_buffers(ChangeBufferRef *all)
 {
     ServiceState &s = service_state;
-    all[0] = {s.created_buffer, &s.created_count};
-    all[1] = {s.updated_buffer, &s.updated_count};
-    all[2] = {s.removed_buffer, &s.removed_count};
+    all[0] = {s.created_buffer, &s.created_count, false};
+    all[1] = {s.updated_buffer, &s.updated_count, false};
+    all[2] = {s.removed_buffer, &s.removed_count, true};
     return CHANGE_KIND_COUNT;
 }
 
@@ -117,7 +117,7 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
     if (late_echo)
         (void)take_echo(found, all, all_count, channel_index);
     else
-        doubt_for_change(all, all_count, channel_index, preset_id, set_home);
+        doubt_for_change(all, all_count, channel_index, kind, preset_id, name, set_home);
     WalkMeter meter = start_walk();
     // The walk notes what it is owed in the row of the record it may leave: the change's own
     // buffer always has room here.
