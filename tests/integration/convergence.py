@@ -9,9 +9,10 @@ settle within a number of calls proportional to channels x actions (a
 recall: 2 per other channel).  Where one user acted on one channel at a
 time and no call was made to fail, every channel must hold exactly the
 presets of a reference model that applies the actions alone to one channel
-and report the preset it reports, and the daemon must log no warning.  Every scenario ends with the daemon
-alive and exiting 0 within a second of SIGTERM.  A failing scenario is
-shrunk to the shortest action list that still fails the same way.
+and report the preset it reports, and the daemon must log no warning.
+Every scenario ends with the daemon alive and exiting 0 within a second of
+SIGTERM.  A failing scenario is shrunk to the shortest action list that
+still fails the same way.
 
 Usage: convergence.py --seeds N --first S [--channels 2,4-8]
        [--behaviours default,quiet-noop,moving-head+keeps-name]
