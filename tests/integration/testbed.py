@@ -1075,11 +1075,17 @@ class Testbed:
             self._missed_first_answer(f'{err}, the first settling probe')
         self._answered = True
 
-    def wait_camera_done(self, seconds=10):
+    def wait_camera_done(self, seconds=10, meanwhile=None):
         '''Waits until the camera has nothing pending (a head on its way, a
-        late signal), so that a probe comes after all it will signal.'''
-        wait_until(lambda: self.camera.pending() == 0, seconds,
-                   'the camera to finish what it has pending')
+        late signal), so that a probe comes after all it will signal;
+        meanwhile() runs while something is.'''
+        def done():
+            if self.camera.pending() == 0:
+                return True
+            if meanwhile is not None:
+                meanwhile()
+            return False
+        wait_until(done, seconds, 'the camera to finish what it has pending')
 
     def settle(self, channel=1, max_rounds=50):
         '''Probes until a round brings no new call and the camera has
@@ -1113,13 +1119,17 @@ class Testbed:
         '''Like settle, but counts the journal instead of fetching it and
         gives up as soon as it holds more than max_calls calls, so that a
         daemon that never settles fails fast.  Returns the count.'''
-        before = self.camera.journal_length()
-        for _ in range(max_rounds):
-            self.wait_camera_done()
-            self.probe(channel)
+        def within_bound():
             count = self.camera.journal_length()
             if count > max_calls:
                 raise CallBoundExceeded(count, max_calls)
+            return count
+        before = self.camera.journal_length()
+        for _ in range(max_rounds):
+            # a daemon and camera that keep each other busy fail fast too
+            self.wait_camera_done(meanwhile=within_bound)
+            self.probe(channel)
+            count = within_bound()
             if count == before and not self.camera.pending():
                 return count
             before = count
