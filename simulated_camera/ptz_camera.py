@@ -235,10 +235,13 @@ class Timeline:
 
     def run(self):
         self.source = 0
-        # GLib counts whole milliseconds: what is due within one runs now
-        while self.events and self.events[0][0] <= time.monotonic() + 0.001:
-            self.events.pop(0)[2]()
-        self.arm()
+        try:
+            # GLib counts whole milliseconds: what is due within one runs now
+            while self.events \
+                    and self.events[0][0] <= time.monotonic() + 0.001:
+                self.events.pop(0)[2]()
+        finally:
+            self.arm()  # one failed piece of work leaves the rest planned
         return False
 
 
