@@ -7,8 +7,10 @@ Parameter `channels` (int, default 4) is what GetNumberOfChannels replies;
 channel objects exist for 1 .. channels (none for 0 or a negative count).
 
 What the camera's objects, methods and signals do, its listing entries,
-errors and behaviour variants: README.md beside this file, which the
-benchmark's native stand-in follows too.
+errors and behaviour switches: README.md beside this file, which the
+benchmark's native stand-in follows too (it plays no switch).  Head
+arrivals, make-homes waiting for the head and late signals run from GLib
+timeouts on the template's main loop.
 
 Control surface for tests and demos: object "/com/orvo/Sim", interface
 "com.orvo.Sim.Control", reached through either bus name.  Channel 0 in the
@@ -20,19 +22,24 @@ Acting as a user (signals and errors as the methods' in README.md):
   UserCreateByNumber(i channel, i number, b home)
   UserRename(i channel, i number, s name)
   UserUpdatePosition(i channel, i number)    save the head position, kind 2
-  UserMakeHome(i channel, i number)          kind 2 with SET_HOME true
+  UserMakeHome(i channel, i number)          kind 2 with SET_HOME true;
+                                   under moving-head, once the head is there
   UserRemove(i channel, i number)            kind 3
   UserRecall(i channel, i number)            like GotoPresetNumber
   AnnounceSpeed(i channel, i first, i speed, i space)
                                    PresetSpeed on channel's coordinator object
   EmitRaw(s path, s interface, s member, s signature, av args)
 Setting up without emitting anything:
-  SetBehaviour(s name)          "default", "keeps-name" or "after-highest"
+  SetBehaviour(s switches)      comma-separated switches, replacing the set
+                                ("" or "default": none): keeps-name,
+                                after-highest, moving-head, quiet-noop,
+                                resave-as-created, late-signals,
+                                old-home-signal; an unknown one: InvalidArgs
   Reset()                       no presets, homes or reported presets, head
-                                at (0, 0), empty journal, no faults, default
-                                behaviour
+                                at (0, 0), empty journal, no faults, no
+                                switch, nothing pending
   SeedPreset(i channel, i number, s name, d pan, d tilt, b home)
-  SetReportedPreset(i channel, i preset)
+  SetReportedPreset(i channel, i preset)   also drops its pending arrival
 Faults (count: -1 for every call, K for the next K calls, 0 to clear):
   FailMethod(i channel, s method, i count, s error_name)   '' = default name
   ReplyWrongType(i channel, s method, s signature, av args, i count)
@@ -47,18 +54,27 @@ Observation:
                       control calls
   ClearJournal()
   GetJournalLength() -> u   the number of entries GetJournal would list
-  GetState() -> s     JSON {"head": [pan, tilt], "behaviour": name,
+  Pending() -> u      head arrivals, make-homes waiting for the head and
+                      late signals not yet done
+  GetState() -> s     JSON {"head": [pan, tilt] (where it is or heads),
+                      "behaviour": the switches in SWITCHES' order,
+                      comma-separated, or "default",
                       "channels": {"N": {"reported": p, "home": h,
                       "presets": [[number, name, pan, tilt], ...]}}}
 '''
 
+import itertools
 import json
+import math
+import random
+import time
 
 import dbus
 import dbus.lowlevel
 import dbus.service
 
 import dbusmock
+from gi.repository import GLib
 
 BUS_NAME = 'com.orvo.PTZ.Coordinator'
 MAIN_OBJ = '/com/orvo/PTZ/Coordinator'
@@ -77,7 +93,18 @@ ERROR_INVALID_ARGS = 'org.freedesktop.DBus.Error.InvalidArgs'
 ERROR_UNKNOWN_METHOD = 'org.freedesktop.DBus.Error.UnknownMethod'
 ROLE = 'Operator'
 
-BEHAVIOURS = ('default', 'keeps-name', 'after-highest')
+# SetBehaviour's switches, in the order GetState names them.
+SWITCHES = ('keeps-name', 'after-highest', 'moving-head', 'quiet-noop',
+            'resave-as-created', 'late-signals', 'old-home-signal')
+DEFAULT_BEHAVIOUR = 'default'
+
+# moving-head: the head takes 2 ms per unit of pan/tilt distance, 30 to 150.
+TRAVEL_MS_PER_UNIT = 2.0
+TRAVEL_MS = (30, 150)
+# late-signals: each signal leaves 20 to 60 ms after its cause, the delays
+# drawn from an RNG seeded again at every Reset, so a run repeats.
+LATE_MS = (20, 60)
+LATE_SEED = 0
 
 KIND_CREATED = 1
 KIND_UPDATED = 2
@@ -147,12 +174,84 @@ def typed_args(signature, args):
                    ERROR_INVALID_ARGS) from err
 
 
+def parse_behaviour(text):
+    '''SetBehaviour's argument as a set of switches.'''
+    text = str(text)
+    if text in ('', DEFAULT_BEHAVIOUR):
+        return frozenset()
+    names = text.split(',')
+    unknown = [name for name in names if name not in SWITCHES]
+    if unknown:
+        raise fail(f'unknown behaviour {", ".join(unknown)!r}',
+                   ERROR_INVALID_ARGS)
+    return frozenset(names)
+
+
+def travel_seconds(start, end):
+    '''How long the head takes from start to end under moving-head.'''
+    ms = TRAVEL_MS_PER_UNIT * math.hypot(end[0] - start[0], end[1] - start[1])
+    return min(max(ms, TRAVEL_MS[0]), TRAVEL_MS[1]) / 1000
+
+
+class Timeline:
+    '''What the camera still has to do, each at its time: head arrivals,
+    deferred user actions and late signals, run from one GLib timeout.
+    Work due at one time runs in the order it was planned.'''
+
+    def __init__(self):
+        self.events = []    # [due, order, work], sorted
+        self.order = itertools.count()
+        self.source = 0
+
+    def __len__(self):
+        return len(self.events)
+
+    def at(self, due, work):
+        '''Plans work (a function) at monotonic time due; returns a handle
+        for cancel().'''
+        event = [due, next(self.order), work]
+        self.events.append(event)
+        self.events.sort(key=lambda e: e[:2])
+        self.arm()
+        return event
+
+    def cancel(self, event):
+        if event in self.events:
+            self.events.remove(event)
+            self.arm()
+
+    def clear(self):
+        self.events.clear()
+        self.arm()
+
+    def arm(self):
+        if self.source:
+            GLib.source_remove(self.source)
+            self.source = 0
+        if self.events:
+            wait = self.events[0][0] - time.monotonic()
+            self.source = GLib.timeout_add(max(0, math.ceil(wait * 1000)),
+                                           self.run)
+
+    def run(self):
+        self.source = 0
+        try:
+            # GLib counts whole milliseconds: what is due within one runs now
+            while self.events \
+                    and self.events[0][0] <= time.monotonic() + 0.001:
+                self.events.pop(0)[2]()
+        finally:
+            self.arm()  # one failed piece of work leaves the rest planned
+        return False
+
+
 class Channel:
     def __init__(self, number):
         self.number = number
         self.presets = {}       # number -> [name, pan, tilt]
         self.home = 0
         self.reported = 0
+        self.arrival = None     # the head's pending arrival for this channel
 
     def preset(self, number):
         if number not in self.presets:
@@ -180,25 +279,39 @@ class Camera:
         self.connection = connection
         self.channel_count = channel_count
         self.channels = {n: Channel(n) for n in range(1, channel_count + 1)}
+        # where the head is, or is heading to, and when it gets there
         self.head = [0.0, 0.0]
-        self.behaviour = 'default'
+        self.head_due = 0.0
+        self.switches = frozenset()
+        self.timeline = Timeline()
+        self.deferred = []       # user actions waiting for the head
+        self.late_rng = random.Random(LATE_SEED)
+        self.late_due = 0.0      # when the last late signal leaves
         self.journal = []
         self.failures = {}       # (path, member) -> [count, error name]
         self.wrong_replies = {}  # (path, member) -> [count, signature, args]
         self.listings = {}       # channel -> crafted entries
 
-    def set_behaviour(self, name):
-        if name not in BEHAVIOURS:
-            raise fail(f'unknown behaviour {str(name)!r}', ERROR_INVALID_ARGS)
-        self.behaviour = str(name)
+    def set_behaviour(self, text):
+        self.switches = parse_behaviour(text)
+
+    def behaviour(self):
+        return ','.join(name for name in SWITCHES
+                        if name in self.switches) or DEFAULT_BEHAVIOUR
 
     def reset(self):
         for ch in self.channels.values():
             ch.presets.clear()
             ch.home = 0
             ch.reported = 0
+            ch.arrival = None
         self.head = [0.0, 0.0]
-        self.behaviour = 'default'
+        self.head_due = 0.0
+        self.switches = frozenset()
+        self.timeline.clear()
+        self.deferred.clear()
+        self.late_rng = random.Random(LATE_SEED)
+        self.late_due = 0.0
         self.journal.clear()
         self.clear_faults()
 
@@ -225,21 +338,32 @@ class Camera:
         if number <= 0:
             raise fail(f'bad preset number {number}', ERROR_INVALID_ARGS)
 
-    def save(self, ch, number, name, home):
-        '''Stores the head position under number; returns the change kind.'''
-        kind = KIND_UPDATED if number in ch.presets else KIND_CREATED
-        ch.presets[number] = [name, self.head[0], self.head[1]]
+    def save(self, ch, number, name, home, kind_again=KIND_UPDATED):
+        '''Stores the head position under number, signalled as kind_again
+        when number existed.'''
+        preset = [name, self.head[0], self.head[1]]
+        if 'quiet-noop' in self.switches and ch.presets.get(number) == preset \
+                and (not home or ch.home == number):
+            return
+        kind = kind_again if number in ch.presets else KIND_CREATED
+        ch.presets[number] = preset
         if home:
-            ch.home = number
+            self.set_home(ch, number)
         self.emit_change(ch, number, kind, home)
-        return kind
+
+    def set_home(self, ch, number):
+        '''Makes number the home; some platforms also signal the home it
+        replaces, as an update without the home flag.'''
+        replaced, ch.home = ch.home, number
+        if 'old-home-signal' in self.switches and replaced not in (0, number):
+            self.emit_change(ch, replaced, KIND_UPDATED, False)
 
     def set_preset_name(self, ch, name, home):
         self.check_name(name)
         number = ch.number_of_name(name)
         if not number:
             number = ch.number_after_highest() \
-                if self.behaviour == 'after-highest' \
+                if 'after-highest' in self.switches \
                 else ch.lowest_unused_number()
         self.save(ch, number, name, home)
         return number
@@ -249,35 +373,56 @@ class Camera:
         # camera keeps the name of a preset saved again.
         self.check_number(number)
         name = f'Pos{number}'
-        if self.behaviour == 'keeps-name' and number in ch.presets:
+        if 'keeps-name' in self.switches and number in ch.presets:
             name = ch.presets[number][0]
-        self.save(ch, number, name, home)
+        self.save(ch, number, name, home, KIND_CREATED
+                  if 'resave-as-created' in self.switches else KIND_UPDATED)
 
     def rename(self, ch, number, name):
         self.check_name(name)
+        if 'quiet-noop' in self.switches and ch.preset(number)[0] == name:
+            return
         ch.preset(number)[0] = name
         self.emit_change(ch, number, KIND_UPDATED, False)
 
     def update(self, ch, number, name):
         self.check_name(name)
+        preset = [name, self.head[0], self.head[1]]
+        if 'quiet-noop' in self.switches and ch.preset(number) == preset:
+            return
         ch.preset(number)
-        ch.presets[number] = [name, self.head[0], self.head[1]]
+        ch.presets[number] = preset
         self.emit_change(ch, number, KIND_UPDATED, False)
 
     def make_home(self, ch, number):
         ch.preset(number)
-        ch.home = number
+        self.set_home(ch, number)
         self.emit_change(ch, number, KIND_UPDATED, True)
+
+    def user_make_home(self, ch, number):
+        '''A user's make home; while the head travels, it waits for it.'''
+        ch.preset(number)
+        if 'moving-head' not in self.switches \
+                or time.monotonic() >= self.head_due:
+            self.make_home(ch, number)
+            return
+
+        def arrived():
+            self.deferred.remove(work)
+            if number in ch.presets:  # else removed on the way: nothing
+                self.make_home(ch, number)
+        work = self.timeline.at(self.head_due, arrived)
+        self.deferred.append(work)
 
     def remove(self, ch, number):
         name = ch.preset(number)[0]
         del ch.presets[number]
         if ch.home == number:
             ch.home = 0
-        self.emit(CHANNEL_PREFIX + str(ch.number), CHANNEL_BUS_NAME,
-                  'PresetConfigurationChanged2', 'usua{sb}a{sv}',
-                  [number, name, KIND_REMOVED, {'SET_HOME': False},
-                   dbus.Dictionary({}, signature='sv')])
+        self.signal(CHANNEL_PREFIX + str(ch.number), CHANNEL_BUS_NAME,
+                    'PresetConfigurationChanged2', 'usua{sb}a{sv}',
+                    [number, name, KIND_REMOVED, {'SET_HOME': False},
+                     dbus.Dictionary({}, signature='sv')])
 
     def remove_by_name(self, ch, name):
         number = ch.number_of_name(name)
@@ -288,15 +433,46 @@ class Camera:
 
     def goto(self, ch, number):
         _, pan, tilt = ch.preset(number)
-        self.head = [pan, tilt]
-        ch.reported = number
-        self.emit(COORDINATOR_PREFIX + str(ch.number), MAIN_IFACE,
-                  'PtzPresetState', 'iii', [ch.number, number, 1])
+        target = [pan, tilt]
+        if 'moving-head' in self.switches:
+            # the channel reports nothing until the head is there; a goto
+            # where the head already heads does not delay it
+            now = time.monotonic()
+            if target != self.head or self.head_due <= now:
+                self.head_due = now + travel_seconds(self.head, target)
+            self.cancel_arrival(ch)
+            ch.reported = 0
+
+            def arrived():
+                ch.arrival = None
+                ch.reported = number
+            ch.arrival = self.timeline.at(self.head_due, arrived)
+        else:
+            ch.reported = number
+        self.head = target
+        self.signal(COORDINATOR_PREFIX + str(ch.number), MAIN_IFACE,
+                    'PtzPresetState', 'iii', [ch.number, number, 1])
+
+    def cancel_arrival(self, ch):
+        if ch.arrival is not None:
+            self.timeline.cancel(ch.arrival)
+            ch.arrival = None
 
     def move(self, pan, tilt):
+        # the user stops the head where they send it: no arrival is left,
+        # and the make-homes that waited for one take effect now
         self.head = [float(pan), float(tilt)]
+        self.head_due = 0.0
         for ch in self.channels.values():
+            self.cancel_arrival(ch)
             ch.reported = 0
+        for work in list(self.deferred):
+            self.timeline.cancel(work)
+            work[2]()
+
+    def set_reported(self, ch, preset):
+        self.cancel_arrival(ch)
+        ch.reported = preset
 
     def listing(self, ch, with_positions):
         if ch.number in self.listings:
@@ -312,21 +488,38 @@ class Camera:
         return dbus.Array(entries, signature='s')
 
     def emit_change(self, ch, number, kind, home):
-        self.emit(CHANNEL_PREFIX + str(ch.number), CHANNEL_BUS_NAME,
-                  'PresetConfigurationChanged2', 'usua{sb}a{sv}',
-                  [number, ch.presets[number][0], kind,
-                   {'SET_HOME': bool(home)},
-                   dbus.Dictionary({}, signature='sv')])
+        self.signal(CHANNEL_PREFIX + str(ch.number), CHANNEL_BUS_NAME,
+                    'PresetConfigurationChanged2', 'usua{sb}a{sv}',
+                    [number, ch.presets[number][0], kind,
+                     {'SET_HOME': bool(home)},
+                     dbus.Dictionary({}, signature='sv')])
 
-    def emit(self, path, interface, member, signature, args):
+    def signal(self, path, interface, member, signature, args):
+        '''A signal the camera's own work causes: sent now, or under
+        late-signals 20 to 60 ms later, never before an earlier one.'''
+        if 'late-signals' not in self.switches:
+            self.emit(path, interface, member, signature, args)
+            return
+        message = self.message(path, interface, member, signature, args)
+        delay = self.late_rng.randint(*LATE_MS) / 1000
+        self.late_due = max(time.monotonic() + delay, self.late_due)
+        self.timeline.at(self.late_due,
+                         lambda: self.connection.send_message(message))
+
+    @staticmethod
+    def message(path, interface, member, signature, args):
         signal = dbus.lowlevel.SignalMessage(path, interface, member)
         signal.append(*typed_args(signature, args), signature=signature)
-        self.connection.send_message(signal)
+        return signal
+
+    def emit(self, path, interface, member, signature, args):
+        self.connection.send_message(
+            self.message(path, interface, member, signature, args))
 
     def state(self):
         return json.dumps({
             'head': self.head,
-            'behaviour': self.behaviour,
+            'behaviour': self.behaviour(),
             'channels': {
                 str(n): {
                     'reported': ch.reported,
@@ -497,9 +690,6 @@ def control_methods(cam):
     def serve_listing(_, channel, entries):
         cam.listings[cam.channel(channel).number] = [str(e) for e in entries]
 
-    def set_reported(ch, preset):
-        ch.reported = preset
-
     def clear_journal(_):
         cam.journal.clear()
 
@@ -510,14 +700,15 @@ def control_methods(cam):
         'UserRename': ('iis', '', user(cam.rename)),
         'UserUpdatePosition': ('ii', '', user(
             lambda ch, n: cam.update(ch, n, ch.preset(n)[0]))),
-        'UserMakeHome': ('ii', '', user(cam.make_home)),
+        'UserMakeHome': ('ii', '', user(cam.user_make_home)),
         'UserRemove': ('ii', '', user(cam.remove)),
         'UserRecall': ('ii', '', user(cam.goto)),
         'AnnounceSpeed': ('iiii', '', user(announce)),
         'EmitRaw': ('ssssav', '', lambda _, *a: cam.emit(*a)),
         'SeedPreset': ('iisddb', '', user(seed)),
-        'SetReportedPreset': ('ii', '', user(set_reported)),
-        'SetBehaviour': ('s', '', lambda _, name: cam.set_behaviour(name)),
+        'SetReportedPreset': ('ii', '', user(cam.set_reported)),
+        'SetBehaviour': ('s', '', lambda _, text: cam.set_behaviour(text)),
+        'Pending': ('', 'u', lambda _: len(cam.timeline)),
         'Reset': ('', '', lambda _: cam.reset()),
         'FailMethod': ('isis', '', lambda _, *a: cam.fail_method(*a)),
         'ReplyWrongType': ('issavi', '',

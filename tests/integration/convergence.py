@@ -2,19 +2,26 @@
 '''Seeded convergence check: random user actions on the simulated camera,
 mirrored by the real daemon, must always settle.
 
-Each seed makes one scenario: a channel count, a camera behaviour and steps
-of user actions, each step one action or a burst queued while the daemon is
-stopped.  After every step the daemon must settle within a number of calls
-proportional to channels x actions.  Where one user acted on one channel at
-a time and no call was made to fail, every channel must hold exactly the
-presets of a reference model that applies the actions alone to one channel,
-and the daemon must log no warning.  Every scenario ends with the daemon
-alive and exiting 0 within a second of SIGTERM.  A failing scenario is
-shrunk to the shortest action list that still fails the same way.
+Each seed makes one scenario: a channel count, a set of the camera's
+behaviour switches and steps of user actions, each step one action or a
+burst queued while the daemon is stopped.  After every step the daemon must
+settle within a number of calls proportional to channels x actions (a
+recall: 2 per other channel).  Where one user acted on one channel at a
+time and no call was made to fail, every channel must hold exactly the
+presets of a reference model that applies the actions alone to one channel
+and report the preset it reports, and the daemon must log no warning.
+Every scenario ends with the daemon alive and exiting 0 within a second of
+SIGTERM.  A failing scenario is shrunk to the shortest action list that
+still fails the same way.
 
 Usage: convergence.py --seeds N --first S [--channels 2,4-8]
-       [--behaviours default,keeps-name] [--budget SECONDS]
-       [--shrink-budget SECONDS]
+       [--behaviours default,quiet-noop,moving-head+keeps-name]
+       [--budget SECONDS] [--shrink-budget SECONDS]
+
+--behaviours lists the switch sets a scenario draws from, comma-separated;
+"+" joins the switches of one set, "default" is the set of none.  Without
+it a scenario draws one switch or none, adds keeps-name about half the
+time, and now and then one more.
 '''
 
 import argparse
@@ -33,7 +40,9 @@ from change_signals import FULL_BUFFER  # noqa: E402
 from testbed import (CallBoundExceeded, Testbed,  # noqa: E402
                      sanitizer_build)
 
-BEHAVIOURS = ('default', 'keeps-name', 'after-highest')
+# The camera's behaviour switches, in the order the camera names them.
+BEHAVIOURS = ('keeps-name', 'after-highest', 'moving-head', 'quiet-noop',
+              'resave-as-created', 'late-signals', 'old-home-signal')
 
 # Boundaries of the echo buffers (32 records) and the bus's limit (72).
 CHANNEL_WEIGHTS = {2: 22, 3: 18, 4: 14, 5: 8, 6: 6, 8: 6, 12: 5, 16: 4,
@@ -91,10 +100,20 @@ class Step(NamedTuple):
         return faults + [str(action) for action in self.actions]
 
 
+def switch_set(names):
+    '''Switch names as a scenario holds them: a tuple in BEHAVIOURS' order,
+    without "default".'''
+    return tuple(name for name in BEHAVIOURS if name in set(names))
+
+
+def behaviour_name(switches):
+    return '+'.join(switches) or 'default'
+
+
 class Scenario(NamedTuple):
     seed: int
     channels: int
-    behaviour: str
+    behaviour: tuple  # switches, as switch_set gives them
     kind: str        # plain, crowd (several channels a burst), faults, flood
     steps: tuple
 
@@ -109,7 +128,7 @@ class Scenario(NamedTuple):
 
     def describe(self):
         return (f'seed {self.seed}: {self.channels} channels, behaviour '
-                f'{self.behaviour}, {self.kind} scenario')
+                f'{behaviour_name(self.behaviour)}, {self.kind} scenario')
 
 
 class Invalid(Exception):
@@ -117,20 +136,25 @@ class Invalid(Exception):
 
 
 class Model:
-    '''One channel under the users' actions alone, by the camera's rules.'''
+    '''One channel under the users' actions alone, by the camera's rules
+    (of the switches, keeps-name and after-highest change what a channel
+    holds; the others only when and what it signals).'''
 
     def __init__(self, behaviour):
         self.behaviour = behaviour
         self.presets = {}     # number -> (name, pan, tilt)
         self.home = 0
         self.head = (0.0, 0.0)
+        self.reported = 0     # the preset the channel reports
         self.history = {}     # number -> every name it had
         self.touched = set()  # presets changed in the current burst
+        self.burst_ops = set()
 
     def copy(self):
         other = Model(self.behaviour)
         other.presets, other.home = dict(self.presets), self.home
         other.head, other.touched = self.head, set(self.touched)
+        other.reported, other.burst_ops = self.reported, set(self.burst_ops)
         other.history = {n: set(names) for n, names in self.history.items()}
         return other
 
@@ -145,15 +169,20 @@ class Model:
         op, number = action.op, action.number
         if op == 'name':
             self.name_free(action.name, 0)
-            if self.behaviour == 'after-highest':
+            if 'after-highest' in self.behaviour:
                 number = max(self.presets, default=0) + 1
             else:
                 number = min(set(range(1, len(self.presets) + 2))
                              - set(self.presets))
         elif op != 'number' and number not in self.presets:
             raise Invalid(f'no preset {number}')
-        if in_burst and op in ('move', 'recall'):
+        if in_burst and op == 'move':
             raise Invalid('the head moves in a burst')
+        ops = self.burst_ops | {'home' if action.home else op}
+        if in_burst and 'recall' in ops and ops & {'name', 'number', 'home'}:
+            # the daemon saves where the head is when it mirrors a save,
+            # and a recall in the burst has moved it by then
+            raise Invalid('a save or a home in a burst with a recall')
         if in_burst and op == 'remove' and number in self.touched:
             # the burst's earlier change of it cannot be read back from a
             # listing that no longer holds it
@@ -163,7 +192,7 @@ class Model:
             raise Invalid('home in a burst away from the head')
         if op == 'name':
             name = action.name
-        elif op == 'number' and not (self.behaviour == 'keeps-name'
+        elif op == 'number' and not ('keeps-name' in self.behaviour
                                      and number in self.presets):
             name = f'Pos{number}'
         elif op == 'rename':
@@ -171,8 +200,11 @@ class Model:
         self.name_free(name, number)
         if op == 'move':
             self.head = (action.pan, action.tilt)
-        elif op in ('home', 'recall'):
+            self.reported = 0
+        elif op == 'recall' or (op == 'home' and not in_burst):
+            # a home outside a burst is recalled first (see take)
             self.head = (pan, tilt)
+            self.reported = number
         if op == 'remove':
             del self.presets[number]
             self.home = 0 if self.home == number else self.home
@@ -186,12 +218,15 @@ class Model:
             self.home = number
         if in_burst:
             self.touched.add(number)
+            self.burst_ops |= ops
 
     def end_step(self):
         self.touched.clear()
+        self.burst_ops.clear()
 
     def channel_state(self):
-        return {'home': self.home, 'presets': dict(self.presets)}
+        return {'home': self.home, 'presets': dict(self.presets),
+                'reported': self.reported}
 
 
 def replay(scenario):
@@ -217,13 +252,26 @@ class Generator:
         counts = sorted(channels) or list(CHANNEL_WEIGHTS)
         self.channels = rng.choices(
             counts, [CHANNEL_WEIGHTS.get(c, 5) for c in counts])[0]
-        self.behaviour = rng.choice(behaviours or BEHAVIOURS)
+        self.behaviour = self.draw_behaviour(behaviours)
         kinds = ['plain'] * 14 + ['crowd'] * 3 + ['faults'] * 3
         if self.channels <= 4:
             kinds.append('flood')
         self.kind = rng.choice(kinds)
         self.model = Model(self.behaviour)
         self.named = 0
+
+    def draw_behaviour(self, sets):
+        '''One of the sets given, else one switch or none, with keeps-name
+        about half the time and now and then a third.'''
+        rng = self.rng
+        if sets:
+            return rng.choice(sets)
+        switches = {rng.choice(('default',) + BEHAVIOURS)}
+        if rng.random() < 0.5:
+            switches.add('keeps-name')
+        if rng.random() < 0.15:
+            switches.add(rng.choice(BEHAVIOURS))
+        return switch_set(switches)
 
     def scenario(self):
         rng = self.rng
@@ -276,8 +324,10 @@ class Generator:
             ops.update(rename=3, remove=2)
             if not in_burst:
                 ops.update(move=2, home=2, recall=1.5)
-            elif self.at_head():
-                ops.update(home=1)
+            else:
+                ops.update(recall=1)
+                if self.at_head():
+                    ops.update(home=1)
         while True:
             op = self.rng.choices(list(ops), list(ops.values()))[0]
             action = self.make(op, channel, in_burst)
@@ -370,17 +420,25 @@ class Failure(Exception):
         return f'{self.check}{where}: {self.message}'
 
 
-def call_bound(channels, steps):
+def call_bound(channels, steps, behaviour=()):
     '''The most calls the daemon may make for these steps: one walk per
-    change, a recall's echoes querying every channel, and for each change
-    disturbed by a failed call or another user one walk per echo.'''
+    change, for a recall a state query and a goto per other channel, on a
+    camera that also signals the home it replaces the reads of those extra
+    signals, and for each change disturbed by a failed call or another user
+    one walk per echo.'''
     walk = CALLS_PER_OTHER_CHANNEL * (channels - 1) + SOURCE_CALLS
+    recall = 2 * (channels - 1)
     bound = 0
     for step in steps:
         for action in step.actions:
+            if action.op == 'recall':
+                bound += recall
+                continue
             bound += walk
-            if action.op == 'recall' or (action.op == 'home'
-                                         and not step.burst):
+            if action.op == 'home' and not step.burst:
+                bound += recall  # looked at first
+            if 'old-home-signal' in behaviour \
+                    and (action.op == 'home' or action.home):
                 bound += channels * channels
         disturbed = sum(fault.count for fault in step.faults)
         if step.burst and len({a.channel for a in step.actions}) > 1:
@@ -414,7 +472,8 @@ def take(camera, action, in_burst):
 
 
 def differ(expected, channel):
-    '''How a channel's presets and home differ from the model's.'''
+    '''How a channel's presets, home and reported preset differ from the
+    model's.'''
     def text(preset):
         return f'"{preset[0]}" at ({preset[1]:g}, {preset[2]:g})' \
             if preset else 'none'
@@ -427,6 +486,9 @@ def differ(expected, channel):
     if channel['home'] != expected['home']:
         differences.append(f'home is {channel["home"]}, expected '
                            f'{expected["home"]}')
+    if channel['reported'] != expected['reported']:
+        differences.append(f'reports preset {channel["reported"]}, expected '
+                           f'{expected["reported"]}')
     return differences
 
 
@@ -491,8 +553,8 @@ class Rig:
                     raise Failure('model', 'the camera refused a user '
                                   f'action: {err.get_dbus_message()}',
                                   index) from None
-            self.settle(call_bound(self.channels,
-                                   scenario.steps[:index + 1]), index)
+            self.settle(call_bound(self.channels, scenario.steps[:index + 1],
+                                   scenario.behaviour), index)
             if states is not None:
                 self.compare(states[index], index)
 
@@ -671,11 +733,13 @@ def channel_list(text):
 
 
 def behaviour_list(text):
-    names = text.split(',')
-    unknown = set(names) - set(BEHAVIOURS)
+    '''"default,moving-head+keeps-name" -> [(), ('keeps-name',
+    'moving-head')]'''
+    sets = [set(part.split('+')) - {'default'} for part in text.split(',')]
+    unknown = set().union(*sets) - set(BEHAVIOURS)
     if unknown:
         raise argparse.ArgumentTypeError(f'unknown behaviours {unknown}')
-    return names
+    return [switch_set(names) for names in sets]
 
 
 def main(argv):

@@ -7,7 +7,10 @@ Every case starts from a camera with only the case's presets, the head where
 the case points it and the channels reporting what it says, each simulator
 set up through its own control surface.  A step is one call as a plain
 message; what the test connection receives from then up to the call's reply
-must be the step's signals, in order, then its reply.
+must be the step's signals, in order, then its reply.  Cases that need
+behaviour switches run on the python camera alone (the stand-in plays
+none); there a step's signals may come after its reply, or a step may wait
+for the camera to have nothing pending before its call.
 
 The stand-in is PTZ_STAND_IN_BIN, build/bench/ptz-stand-in by default.
 '''
@@ -23,9 +26,9 @@ from gi.repository import GLib
 
 from change_signals import (CHANGE_SIGNAL, CHANGE_SIGNATURE, CHANNEL_IFACE,
                             CREATED, REMOVED, ROLE, UPDATED)
-from testbed import (CHANNEL_SERVICE, COORDINATOR, COORDINATOR_PATH, REPO,
-                     Testbed, channel_path, coordinator_path, timeout,
-                     wait_until)
+from testbed import (CHANNEL_SERVICE, CONTROL_IFACE, CONTROL_PATH,
+                     COORDINATOR, COORDINATOR_PATH, REPO, Testbed,
+                     channel_path, coordinator_path, timeout, wait_until)
 
 sys.path.insert(0, str(REPO / 'tests' / 'load'))
 from load_bed import STAND_IN, StandInProcess  # noqa: E402
@@ -49,6 +52,9 @@ class Step(NamedTuple):
     reply: object        # the reply's values, or an error name
     signals: list = []
     path: str = ''       # another object than the method's own
+    timing: str = ''     # 'late': signals after the reply; 'arrived': the
+    #                      call once nothing is pending, what came meanwhile
+    #                      counts as its signals
 
 
 class Case(NamedTuple):
@@ -59,6 +65,7 @@ class Case(NamedTuple):
     reported: dict = {}  # channel: preset (0 where not given)
     failures: list = []  # (channel, method, count) injected beforehand
     listings: dict = {}  # channel: its entries with positions at the end
+    switches: str = ''   # SetBehaviour's; any makes the case python-only
 
 
 def op(*args):
@@ -66,8 +73,8 @@ def op(*args):
     return (ROLE, 0) + args
 
 
-def ask(channel, method, *args, reply=(), signals=(), path=''):
-    return Step(channel, method, args, reply, list(signals), path)
+def ask(channel, method, *args, reply=(), signals=(), path='', timing=''):
+    return Step(channel, method, args, reply, list(signals), path, timing)
 
 
 def changed(channel, number, name, kind, home=False):
@@ -87,6 +94,8 @@ def entry(number, name, pan, tilt, home=0):
 
 SEEDED = {1: [(1, 'Door', 10.0, -1.0), (3, 'Gate', 30.5, -3.25)],
           2: [(1, 'Door', 12.0, 2.0)]}
+# 150 ms of travel from any case's head
+FAR = (9, 'Far', 185.0, -40.0)
 SEEDED_LISTING = {1: [entry(1, 'Door', 10, -1), entry(3, 'Gate', 30.5, -3.25)],
                   2: [entry(1, 'Door', 12, 2)], 3: []}
 
@@ -213,6 +222,81 @@ CASES = [
              ask(1, 'QueryPresets', 'Viewer', 0, True, reply=FAILED),
              ask(1, 'QueryPresets', 'Viewer', 0, True, reply=INVALID),
          ], listings={1: SEEDED_LISTING[1] + [entry(5, 'Pos5', 5, 6)]}),
+    Case('keeps-name and resave-as-created: saved by number, a preset keeps '
+         'its name and is signalled as created', presets=SEEDED,
+         switches='keeps-name,resave-as-created', steps=[
+             ask(1, 'SetPresetNumber', *op(1, False),
+                 signals=[changed(1, 1, 'Door', CREATED)]),
+             ask(1, 'SetPresetNumber', *op(5, False),
+                 signals=[changed(1, 5, 'Pos5', CREATED)]),
+         ], listings={1: [entry(1, 'Door', 5, 6), SEEDED_LISTING[1][1],
+                          entry(5, 'Pos5', 5, 6)]}),
+    Case('after-highest: a new name takes the number after the highest',
+         presets=SEEDED, switches='after-highest', steps=[
+             ask(1, 'SetPresetName', *op('Yard', False),
+                 signals=[changed(1, 4, 'Yard', CREATED)]),
+             ask(3, 'SetPresetName', *op('Yard', False),
+                 signals=[changed(3, 1, 'Yard', CREATED)]),
+         ]),
+    Case('quiet-noop: a call that changes nothing signals nothing; a user\'s '
+         'make home always signals', switches='quiet-noop',
+         presets={1: [(1, 'Door', 5.0, 6.0), (3, 'Gate', 30.5, -3.25)]},
+         steps=[
+             ask(1, 'RenamePreset', *op(3, 'Gate')),
+             ask(1, 'UpdatePreset', *op(1, 'Door')),
+             ask(1, 'SetPresetName', *op('Door', False)),
+             ask(1, 'UpdatePreset', *op(3, 'Gate'),
+                 signals=[changed(1, 3, 'Gate', UPDATED)]),
+             ask(1, 'SetPresetNumber', *op(1, True),
+                 signals=[changed(1, 1, 'Pos1', UPDATED, True)]),
+             ask(1, 'SetPresetNumber', *op(1, False)),
+             ask(1, 'SetPresetName', *op('Pos1', True)),
+             ask(0, 'UserMakeHome', 1, 1,
+                 signals=[changed(1, 1, 'Pos1', UPDATED, True)]),
+         ], listings={1: [entry(1, 'Pos1', 5, 6, home=1),
+                          entry(3, 'Gate', 5, 6)]}),
+    Case('old-home-signal: making another preset home also signals the home '
+         'it replaces', presets=SEEDED, switches='old-home-signal', steps=[
+             ask(1, 'SetPresetNumber', *op(1, True),
+                 signals=[changed(1, 1, 'Pos1', UPDATED, True)]),
+             ask(1, 'SetPresetName', *op('Gate', True), signals=[
+                 changed(1, 1, 'Pos1', UPDATED),
+                 changed(1, 3, 'Gate', UPDATED, True)]),
+             ask(0, 'UserMakeHome', 1, 3,
+                 signals=[changed(1, 3, 'Gate', UPDATED, True)]),
+             ask(2, 'SetPresetNumber', *op(1, True),
+                 signals=[changed(2, 1, 'Pos1', UPDATED, True)]),
+         ]),
+    Case('late-signals: what a call causes leaves after its reply, in order',
+         presets=SEEDED, switches='late-signals,old-home-signal', steps=[
+             ask(1, 'SetPresetNumber', *op(1, True), timing='late',
+                 signals=[changed(1, 1, 'Pos1', UPDATED, True)]),
+             ask(1, 'SetPresetName', *op('Gate', True), timing='late',
+                 signals=[changed(1, 1, 'Pos1', UPDATED),
+                          changed(1, 3, 'Gate', UPDATED, True)]),
+             ask(1, 'GotoPresetNumber', *op(1, 0), timing='late',
+                 signals=[recalled(1, 1)]),
+             ask(0, 'UserRemove', 1, 1, timing='late',
+                 signals=[changed(1, 1, 'Pos1', REMOVED)]),
+         ]),
+    Case('moving-head: a channel sent to a preset reports none until the head '
+         'is there; a make home waits for it, a save takes where it heads',
+         presets={1: [(1, 'Door', 10.0, -1.0), FAR], 2: [FAR]},
+         reported={2: 9}, switches='moving-head', steps=[
+             ask(1, 'GotoPresetNumber', *op(9, 5), signals=[recalled(1, 9)]),
+             ask(1, 'GetPtzPresetState', reply=(0, 0)),
+             ask(2, 'GetPtzPresetState', reply=(9, 1)),
+             ask(0, 'UserMakeHome', 1, 9),
+             ask(1, 'GetPresets', reply=(0, [(1, 'Door'), (9, 'Far')])),
+             ask(2, 'SetPresetNumber', *op(7, False),
+                 signals=[changed(2, 7, 'Pos7', CREATED)]),
+             ask(0, 'UserRecall', 2, 9, signals=[recalled(2, 9)]),
+             ask(2, 'GetPtzPresetState', reply=(0, 0)),
+             ask(1, 'GetPtzPresetState', reply=(9, 1), timing='arrived',
+                 signals=[changed(1, 9, 'Far', UPDATED, True)]),
+             ask(2, 'GetPtzPresetState', reply=(9, 1)),
+         ], listings={2: [entry(7, 'Pos7', 185, -40),
+                          entry(9, 'Far', 185, -40)]}),
 ]
 
 
@@ -238,6 +322,8 @@ def plain(value):
 
 def destination(method, channel, path):
     '''Bus name, object and interface of a method on a channel.'''
+    if method.startswith('User'):
+        return COORDINATOR, CONTROL_PATH, CONTROL_IFACE
     if method == 'GetPresets':
         return CHANNEL_SERVICE, path or channel_path(channel), CHANNEL_IFACE
     if method == 'GetNumberOfChannels':
@@ -288,17 +374,35 @@ class Observer:
         if step.args:
             msg.append(*step.args, signature=signature_of(step.args))
         first = len(self.events)
+        if step.timing == 'arrived':
+            self.wait_done(seconds)
         serial = self.bus.send_message(msg)
-        context = GLib.MainContext.default()
 
         def replied():
-            while context.iteration(False):
-                pass
+            self.dispatch()
             return any(event[:2] == ('reply', serial)
                        for event in self.events[first:])
         wait_until(replied, seconds, f'a reply to {step}')
+        if step.timing == 'late':
+            self.wait_done(seconds)
         return [event[:1] + event[2:] if event[0] == 'reply' else event
                 for event in self.events[first:]]
+
+    @staticmethod
+    def dispatch():
+        context = GLib.MainContext.default()
+        while context.iteration(False):
+            pass
+
+    def wait_done(self, seconds):
+        '''Until the camera has nothing pending, and what it sent before
+        saying so is recorded.'''
+        def done():
+            pending = self.bus.call_blocking(COORDINATOR, CONTROL_PATH,
+                                             CONTROL_IFACE, 'Pending', '', ())
+            self.dispatch()
+            return pending == 0
+        wait_until(done, seconds, 'the camera to finish')
 
     def close(self):
         self.bus.close()
@@ -309,17 +413,21 @@ def expected_events(step):
         reply = ('reply', step.reply)
     else:
         reply = ('reply', REPLY_SIGNATURES.get(step.method, ''), step.reply)
+    if step.timing == 'late':
+        return [reply] + step.signals
     return step.signals + [reply]
 
 
 class PythonCamera:
     '''ptz_camera.py under python-dbusmock, set up through /com/orvo/Sim.'''
+    plays_switches = True
 
     def __init__(self, tb):
         self.control = tb.start_camera(CHANNELS)
 
     def set_up(self, case):
         self.control.reset()
+        self.control.set_behaviour(case.switches)
         self.control.user_move(*case.head)
         for channel, presets in case.presets.items():
             for preset in presets:
@@ -335,6 +443,7 @@ class PythonCamera:
 
 class NativeStandIn:
     '''The benchmark's stand-in, set up through its commands.'''
+    plays_switches = False
 
     def __init__(self, tb):
         self.connection = tb.connection()
@@ -383,6 +492,8 @@ class CameraBehaviourTest(unittest.TestCase):
         observer = Observer(tb.bus_address)
         self.addCleanup(observer.close)
         for case in CASES:
+            if case.switches and not camera.plays_switches:
+                continue
             with self.subTest(case.name):
                 camera.set_up(case)
                 for step in case.steps:

@@ -553,16 +553,24 @@ class Camera:
     def clear_faults(self):
         self._call('ClearFaults')
 
-    def set_behaviour(self, name):
-        '''"default", "keeps-name" or "after-highest" (see the camera).'''
-        self._call('SetBehaviour', 's', name)
+    def set_behaviour(self, switches):
+        '''The camera's behaviour switches (see the camera), as SetBehaviour's
+        string ("default", "keeps-name,moving-head") or a list of names.'''
+        if not isinstance(switches, str):
+            switches = ','.join(switches)
+        self._call('SetBehaviour', 's', switches)
+
+    def pending(self):
+        '''How many head arrivals, make-homes waiting for the head and late
+        signals the camera has not yet done.'''
+        return int(self._call('Pending'))
 
     def behaviour(self):
         return json.loads(str(self._call('GetState')))['behaviour']
 
     def reset(self):
-        '''Back to a camera just started: no presets, no faults, default
-        behaviour, head at (0, 0), empty journal.'''
+        '''Back to a camera just started: no presets, no faults, no
+        behaviour switch, nothing pending, head at (0, 0), empty journal.'''
         self._call('Reset')
 
     def journal_length(self):
@@ -1067,14 +1075,28 @@ class Testbed:
             self._missed_first_answer(f'{err}, the first settling probe')
         self._answered = True
 
+    def wait_camera_done(self, seconds=10, meanwhile=None):
+        '''Waits until the camera has nothing pending (a head on its way, a
+        late signal), so that a probe comes after all it will signal;
+        meanwhile() runs while something is.'''
+        def done():
+            if self.camera.pending() == 0:
+                return True
+            if meanwhile is not None:
+                meanwhile()
+            return False
+        wait_until(done, seconds, 'the camera to finish what it has pending')
+
     def settle(self, channel=1, max_rounds=50):
-        '''Probes until a round brings no new call; returns the journal.
-        A probe sets the daemon's speed to 0: announce speeds after it.'''
+        '''Probes until a round brings no new call and the camera has
+        nothing pending; returns the journal.  A probe sets the daemon's
+        speed to 0: announce speeds after it.'''
         before = len(self.camera.journal())
         for _ in range(max_rounds):
+            self.wait_camera_done()
             self.probe(channel)
             journal = self.camera.journal()
-            if len(journal) == before:
+            if len(journal) == before and not self.camera.pending():
                 return journal
             before = len(journal)
         raise TimeoutError(f'still calling after {max_rounds} probes')
@@ -1097,13 +1119,18 @@ class Testbed:
         '''Like settle, but counts the journal instead of fetching it and
         gives up as soon as it holds more than max_calls calls, so that a
         daemon that never settles fails fast.  Returns the count.'''
-        before = self.camera.journal_length()
-        for _ in range(max_rounds):
-            self.probe(channel)
+        def within_bound():
             count = self.camera.journal_length()
             if count > max_calls:
                 raise CallBoundExceeded(count, max_calls)
-            if count == before:
+            return count
+        before = self.camera.journal_length()
+        for _ in range(max_rounds):
+            # a daemon and camera that keep each other busy fail fast too
+            self.wait_camera_done(meanwhile=within_bound)
+            self.probe(channel)
+            count = within_bound()
+            if count == before and not self.camera.pending():
                 return count
             before = count
         raise TimeoutError(f'still calling after {max_rounds} probes')
