@@ -109,32 +109,17 @@ starts=$(cat "$work/control/postinst" "$work/control/preinst" 2>/dev/null |
 echo "no start on install"
 
 # A private bus that reads the installed policy, as the system bus would, and refuses method
-# calls no policy allows; the simulated camera owns both platform services on it.
-cat >"$work/bus.conf" <<EOF
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$work/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <deny own="*"/>
-    <deny send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_requested_reply="true" send_type="method_return"/>
-    <allow send_requested_reply="true" send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-    <allow receive_type="signal"/>
-    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
-  </policy>
-  <policy user="root">
-    <allow own="*"/>
-    <allow send_destination="*"/>
-  </policy>
-  <include ignore_missing="yes">$policy</include>
-</busconfig>
-EOF
+# calls no policy allows (the deployment tests' configuration); the simulated camera owns both
+# platform services on it.
+/usr/bin/python3 -c '
+import sys
+sys.path.insert(0, "tests/integration")
+from test_deployment import DENY_BY_DEFAULT
+work, policy = sys.argv[1:]
+config = DENY_BY_DEFAULT.format(include=f"<include ignore_missing=\"yes\">{policy}</include>")
+print(config.replace("unix:tmpdir=/tmp", f"unix:path={work}/bus"))
+' "$work" "$policy" >"$work/bus.conf"
+grep -q "<listen>unix:path=$work/bus</listen>" "$work/bus.conf" || fail "no bus configuration"
 address=unix:path=$work/bus
 dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile --nosyslog 2>"$work/bus.log" &
 bus_pid=$!
