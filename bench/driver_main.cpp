@@ -2,7 +2,7 @@
 // DBUS_SYSTEM_BUS_ADDRESS names, and writes the figures as JSON.
 //
 //   bench-driver --service CMD --floor CMD --out FILE [--smoke] [--stages LIST]
-//   bench-driver ops --service CMD --kind KIND --channels K --count N [--floor-echoes]
+//   bench-driver ops --service CMD --kind KIND --channels K --count N
 //
 // "ops" only runs N actions of one kind against one peer, as the instruction counts need.
 #include <cstdio>
@@ -21,7 +21,6 @@ struct Options {
     MirrorKind ops_kind = MirrorKind::RECALL;
     gint32 ops_channels = 2;
     guint ops_count = 100;
-    bool floor_echoes = false;
     int reps = 0;
     int bursts = 0;
     int signals = 0;
@@ -76,10 +75,6 @@ bool parse(int argc, char **argv, Options &o)
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (strcmp(option, "--smoke") == 0) {
             smoke = true;
-            continue;
-        }
-        if (strcmp(option, "--floor-echoes") == 0) {
-            o.floor_echoes = true;
             continue;
         }
         if (!value)
@@ -156,8 +151,7 @@ bool run_ops(const Options &o)
         return false;
     Peer peer{"the profiled peer", o.settings.service};
     bool ok = start_peer(peer);
-    MethodCounts echoes = o.floor_echoes ? floor_echo_calls(o.ops_kind, o.ops_channels)
-                                         : service_echo_calls(o.ops_kind, o.ops_channels);
+    MethodCounts echoes = service_echo_calls(o.ops_kind, o.ops_channels);
     for (guint rep = 0; ok && rep < o.ops_count; rep++) {
         gint32 source = 1 + static_cast<gint32>(rep % static_cast<guint>(o.ops_channels));
         ok = run_repetition(peer.bus_name, nullptr, o.ops_kind, source, rep, echoes) >= 0;
@@ -222,8 +216,7 @@ int main(int argc, char **argv)
     if (!parse(argc, argv, options)) {
         g_printerr("usage: bench-driver --service CMD --floor CMD --out FILE [--smoke] "
                    "[--stages latency,throughput,memory,bursts,startup]\n"
-                   "       bench-driver ops --service CMD --kind KIND --channels K --count N "
-                   "[--floor-echoes]\n");
+                   "       bench-driver ops --service CMD --kind KIND --channels K --count N\n");
         return 2;
     }
     GError *error = nullptr;

@@ -29,15 +29,14 @@ void append_percentiles(GString *json, const char *label, std::vector<double> &v
 bool measure_kind(const Settings &settings, MirrorKind kind, gint32 channels, Peer &service,
                   Peer &floor, Samples &samples)
 {
-    MethodCounts service_echoes = service_echo_calls(kind, channels);
-    MethodCounts floor_echoes = floor_echo_calls(kind, channels);
+    MethodCounts echoes = service_echo_calls(kind, channels);
     for (guint rep = 0; rep < settings.warmup + settings.reps; rep++) {
         gint32 source = 1 + static_cast<gint32>(rep % static_cast<guint>(channels));
         for (int turn = 0; turn < 2; turn++) {
             bool service_turn = (turn == 0) == (rep % 2 == 0);
             Peer &peer = service_turn ? service : floor;
-            gint64 ns = run_repetition(peer.bus_name, peer.bus_name.c_str(), kind, source, rep,
-                                       service_turn ? service_echoes : floor_echoes);
+            gint64 ns =
+                run_repetition(peer.bus_name, peer.bus_name.c_str(), kind, source, rep, echoes);
             if (ns < 0)
                 return false;
             if (rep >= settings.warmup)

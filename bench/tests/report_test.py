@@ -51,8 +51,7 @@ def rate(per_second, calls):
 GOOD = {
     "latency": [latency_row(kind, k, 1000.0 * k, 1000.0 * k) for kind in report.KINDS
                 for k in (2, 16)],
-    "throughput": [{"channels": 4, "service": rate(100.0, 12), "floor": rate(100.0, 12),
-                    "floor_required": rate(150.0, 6)}],
+    "throughput": [{"channels": 4, "service": rate(100.0, 6), "floor": rate(100.0, 6)}],
     "memory": {"idle": [{"channels": 4, "service": memory(580), "floor": memory(580)},
                         {"channels": 16, "service": memory(780), "floor": memory(800)}],
                "growth": growth(1000, 1040, 1040),
