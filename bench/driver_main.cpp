@@ -16,7 +16,7 @@ namespace
 struct Options {
     Settings settings;
     std::string out;
-    std::string stages = "latency,throughput,memory,bursts,startup";
+    std::string stages = "latency,recalls,throughput,memory,bursts,startup";
     bool ops = false;
     MirrorKind ops_kind = MirrorKind::RECALL;
     gint32 ops_channels = 2;
@@ -33,6 +33,9 @@ void use_smoke_settings(Settings &s)
     s.channels = {2};
     s.reps = 200;
     s.warmup = 20;
+    s.recall_channels = {2};
+    s.recall_reps = 100;
+    s.recall_warmup = 10;
     s.throughput_channels = {2};
     s.throughput_seconds = 1.0;
     s.throughput_slices = 2;
@@ -122,9 +125,12 @@ bool parse(int argc, char **argv, Options &o)
     if (!o.ops && o.ops_channels_given) {
         o.settings.channels = {o.ops_channels};
         o.settings.burst_channels = {o.ops_channels};
+        o.settings.recall_channels = {o.ops_channels};
     }
-    if (o.reps > 0)
+    if (o.reps > 0) {
         o.settings.reps = static_cast<guint>(o.reps);
+        o.settings.recall_reps = o.settings.reps;
+    }
     if (o.signals > 0) {
         o.settings.growth_signals = static_cast<guint>(o.signals);
         o.settings.growth_checkpoint = MIN(o.settings.growth_checkpoint, o.settings.growth_signals);
@@ -166,8 +172,8 @@ bool run_stages(const Options &o)
 {
     using Stage = bool (*)(const Settings &, GString *);
     const std::pair<const char *, Stage> stages[] = {
-        {"latency", run_latency}, {"throughput", run_throughput}, {"memory", run_memory},
-        {"bursts", run_bursts},   {"startup", run_startup},
+        {"latency", run_latency}, {"recalls", run_recall_scale}, {"throughput", run_throughput},
+        {"memory", run_memory},   {"bursts", run_bursts},        {"startup", run_startup},
     };
     GString *json = g_string_new("{\n  \"commands\": {");
     const std::pair<const char *, const std::vector<std::string> *> commands[] = {
@@ -215,7 +221,7 @@ int main(int argc, char **argv)
     Options options;
     if (!parse(argc, argv, options)) {
         g_printerr("usage: bench-driver --service CMD --floor CMD --out FILE [--smoke] "
-                   "[--stages latency,throughput,memory,bursts,startup]\n"
+                   "[--stages latency,recalls,throughput,memory,bursts,startup]\n"
                    "       bench-driver ops --service CMD --kind KIND --channels K --count N\n");
         return 2;
     }

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs the whole benchmark on a private system bus and writes docs/BENCHMARKS.md and its plot.
-#   bench/run.sh           the full run (about 45 minutes on 2 idle cores, 18 of them the
+#   bench/run.sh           the full run (about 47 minutes on 2 idle cores, 18 of them the
 #                          growth over 10,000,000 signals)
 #   bench/run.sh --smoke   a short run at 2 channels, written to build/bench/smoke/; fails on
 #                          a wrong call count, as CI uses it
