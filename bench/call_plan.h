@@ -25,15 +25,11 @@ using MethodCounts = std::array<guint, METHOD_COUNT>;
 // The calls the design requires for one action on `source`, in the order they are made.
 std::vector<PlannedCall> required_calls(MirrorKind kind, gint32 channels, gint32 source);
 
-// The calls the service makes afterwards for the echoes of its own changes. A configuration
-// change leaves one record per kind its calls echo in, owing every one of those echoes (a
-// creation by number owes its renames among the updates), so none of them costs a call. A
-// recall leaves one record, which its first echo takes: with three or more channels the later
-// echoes are handled as recalls of their own channels and find every channel at the preset.
+// The calls the service makes afterwards for the echoes of its own changes: none. Each record
+// owes the echoes its successful calls cause, channel by channel (a creation by number its saves
+// and its renames, a recall one echo from each channel sent to the preset), so every echo is
+// taken off a record. The floor makes the same calls, dropping as many echoes as it caused.
 MethodCounts service_echo_calls(MirrorKind kind, gint32 channels);
-
-// The floor makes the same echo calls for recalls only, which the throughput test compares.
-MethodCounts floor_echo_calls(MirrorKind kind, gint32 channels);
 
 guint total_of(const MethodCounts &counts);
 
@@ -54,16 +50,20 @@ struct Burst {
 constexpr gint32 BURST_PRESETS = 40;
 
 // A run of bursts against one service: where each burst starts and what the service's echo
-// buffers hold. Recalls go from channels 1 and 2 by turns, each of another preset (no record's
-// echo ever comes, so the 33rd recall finds the buffer full: it is emptied and that recall
+// buffers hold. Recalls go from channels 1 and 2 by turns, each of another preset; no echo ever
+// comes, and a recall lapses only what its own channel owed, so with 3 or more channels every
+// record still owes the others and the 33rd recall finds the buffer full: it is emptied and that
+// recall dropped (with 2, each recall lapses the only echo the record before owed, and none is
 // dropped). Changes are creations (by number: the number is never a channel's preset count)
-// each followed by the removal of the same preset, from channels 1 and 2 by turns; the 33rd
-// creation and its removal find their buffers full and are dropped.
+// each followed by the removal of the same preset, from channels 1 and 2 by turns; a change
+// lapses only what its channel owed for its own, fresh preset, so the 33rd creation and its
+// removal find their buffers full and are dropped.
 struct BurstPattern {
     bool recalls = true;
     gint32 channels = 2;
     guint index = 0; // signals so far, across bursts
-    guint recall_records = 0;
+    // Per recall record, oldest first, the channels whose echo it still waits for.
+    std::vector<std::vector<gint32>> recall_records;
     guint created_records = 0;
     guint removed_records = 0;
     bool created_mirrored = false; // whether the creation of the pending removal was mirrored

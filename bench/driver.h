@@ -136,6 +136,10 @@ struct Settings {
     guint reps = 1000;
     guint warmup = 50;
     guint gap_ms = 1;
+    // Recalls alone at high channel counts, the calls each one cost counted.
+    std::vector<gint32> recall_channels{16, 64, 72};
+    guint recall_reps = 500;
+    guint recall_warmup = 20;
     std::vector<gint32> throughput_channels{4, 16};
     double throughput_seconds = 10.0;
     guint throughput_slices = 10;
@@ -164,6 +168,7 @@ struct Settings {
 std::vector<std::string> with_argument(std::vector<std::string> argv, const char *argument);
 
 bool run_latency(const Settings &settings, GString *json);
+bool run_recall_scale(const Settings &settings, GString *json);
 bool run_throughput(const Settings &settings, GString *json);
 bool run_memory(const Settings &settings, GString *json);
 bool run_startup(const Settings &settings, GString *json);

@@ -2,7 +2,7 @@
 // DBUS_SYSTEM_BUS_ADDRESS names, and writes the figures as JSON.
 //
 //   bench-driver --service CMD --floor CMD --out FILE [--smoke] [--stages LIST]
-//   bench-driver ops --service CMD --kind KIND --channels K --count N [--floor-echoes]
+//   bench-driver ops --service CMD --kind KIND --channels K --count N
 //
 // "ops" only runs N actions of one kind against one peer, as the instruction counts need.
 #include <cstdio>
@@ -16,12 +16,11 @@ namespace
 struct Options {
     Settings settings;
     std::string out;
-    std::string stages = "latency,throughput,memory,bursts,startup";
+    std::string stages = "latency,recalls,throughput,memory,bursts,startup";
     bool ops = false;
     MirrorKind ops_kind = MirrorKind::RECALL;
     gint32 ops_channels = 2;
     guint ops_count = 100;
-    bool floor_echoes = false;
     int reps = 0;
     int bursts = 0;
     int signals = 0;
@@ -34,6 +33,9 @@ void use_smoke_settings(Settings &s)
     s.channels = {2};
     s.reps = 200;
     s.warmup = 20;
+    s.recall_channels = {2};
+    s.recall_reps = 100;
+    s.recall_warmup = 10;
     s.throughput_channels = {2};
     s.throughput_seconds = 1.0;
     s.throughput_slices = 2;
@@ -76,10 +78,6 @@ bool parse(int argc, char **argv, Options &o)
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (strcmp(option, "--smoke") == 0) {
             smoke = true;
-            continue;
-        }
-        if (strcmp(option, "--floor-echoes") == 0) {
-            o.floor_echoes = true;
             continue;
         }
         if (!value)
@@ -127,9 +125,12 @@ bool parse(int argc, char **argv, Options &o)
     if (!o.ops && o.ops_channels_given) {
         o.settings.channels = {o.ops_channels};
         o.settings.burst_channels = {o.ops_channels};
+        o.settings.recall_channels = {o.ops_channels};
     }
-    if (o.reps > 0)
+    if (o.reps > 0) {
         o.settings.reps = static_cast<guint>(o.reps);
+        o.settings.recall_reps = o.settings.reps;
+    }
     if (o.signals > 0) {
         o.settings.growth_signals = static_cast<guint>(o.signals);
         o.settings.growth_checkpoint = MIN(o.settings.growth_checkpoint, o.settings.growth_signals);
@@ -156,8 +157,7 @@ bool run_ops(const Options &o)
         return false;
     Peer peer{"the profiled peer", o.settings.service};
     bool ok = start_peer(peer);
-    MethodCounts echoes = o.floor_echoes ? floor_echo_calls(o.ops_kind, o.ops_channels)
-                                         : service_echo_calls(o.ops_kind, o.ops_channels);
+    MethodCounts echoes = service_echo_calls(o.ops_kind, o.ops_channels);
     for (guint rep = 0; ok && rep < o.ops_count; rep++) {
         gint32 source = 1 + static_cast<gint32>(rep % static_cast<guint>(o.ops_channels));
         ok = run_repetition(peer.bus_name, nullptr, o.ops_kind, source, rep, echoes) >= 0;
@@ -172,8 +172,8 @@ bool run_stages(const Options &o)
 {
     using Stage = bool (*)(const Settings &, GString *);
     const std::pair<const char *, Stage> stages[] = {
-        {"latency", run_latency}, {"throughput", run_throughput}, {"memory", run_memory},
-        {"bursts", run_bursts},   {"startup", run_startup},
+        {"latency", run_latency}, {"recalls", run_recall_scale}, {"throughput", run_throughput},
+        {"memory", run_memory},   {"bursts", run_bursts},        {"startup", run_startup},
     };
     GString *json = g_string_new("{\n  \"commands\": {");
     const std::pair<const char *, const std::vector<std::string> *> commands[] = {
@@ -221,9 +221,8 @@ int main(int argc, char **argv)
     Options options;
     if (!parse(argc, argv, options)) {
         g_printerr("usage: bench-driver --service CMD --floor CMD --out FILE [--smoke] "
-                   "[--stages latency,throughput,memory,bursts,startup]\n"
-                   "       bench-driver ops --service CMD --kind KIND --channels K --count N "
-                   "[--floor-echoes]\n");
+                   "[--stages latency,recalls,throughput,memory,bursts,startup]\n"
+                   "       bench-driver ops --service CMD --kind KIND --channels K --count N\n");
         return 2;
     }
     GError *error = nullptr;

@@ -22,9 +22,6 @@ struct Floor {
     // Signals our own changes still owe us; they are echoes, not actions.
     guint state_echoes_due;
     guint change_echoes_due;
-    guint state_echoes_seen;
-    // Without the per-echo state checks that the service's design makes for recalls.
-    gboolean required_only;
 };
 
 static Floor floor_state;
@@ -54,14 +51,6 @@ static GDBusProxy *coordinator(gint32 index)
     return floor_state.coordinator_proxies[index];
 }
 
-static void check_other_states(gint32 channel)
-{
-    for (gint32 i = 0; i < floor_state.channel_count; i++) {
-        if (i != channel - 1)
-            call_and_drop(coordinator(i), "GetPtzPresetState", nullptr);
-    }
-}
-
 static void floor_on_preset_state(GDBusConnection *, const gchar *, const gchar *, const gchar *,
                                   const gchar *, GVariant *parameters, gpointer)
 {
@@ -71,14 +60,10 @@ static void floor_on_preset_state(GDBusConnection *, const gchar *, const gchar 
         g_variant_get(parameters, "(iii)", &channel, &preset, &state);
     if (f.state_echoes_due > 0) {
         f.state_echoes_due--;
-        // The service takes every echo after the first for a recall of its own channel.
-        if (++f.state_echoes_seen > 1 && !f.required_only)
-            check_other_states(channel);
         return;
     }
     if (state != 1 || channel < 1 || channel > f.channel_count)
         return;
-    f.state_echoes_seen = 0;
     for (gint32 i = 0; i < f.channel_count; i++) {
         if (i == channel - 1)
             continue;
@@ -240,9 +225,8 @@ static gboolean on_sigterm(gpointer)
     return G_SOURCE_CONTINUE;
 }
 
-int main(int argc, char **argv)
+int main()
 {
-    floor_state.required_only = argc > 1 && strcmp(argv[1], "--required-only") == 0;
     floor_state.loop = g_main_loop_new(nullptr, FALSE);
     g_unix_signal_add(SIGTERM, on_sigterm, nullptr);
     int status = set_up() ? 0 : 1;

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs the whole benchmark on a private system bus and writes docs/BENCHMARKS.md and its plot.
-#   bench/run.sh           the full run (about 45 minutes on 2 idle cores, 18 of them the
+#   bench/run.sh           the full run (about 47 minutes on 2 idle cores, 18 of them the
 #                          growth over 10,000,000 signals)
 #   bench/run.sh --smoke   a short run at 2 channels, written to build/bench/smoke/; fails on
 #                          a wrong call count, as CI uses it
@@ -119,13 +119,13 @@ $driver --service "$service" --floor "$floor" --compare "$service_bin" --out "$w
 profile() { # peer kind channels n1 n2
     case $1 in
     service) command=$service_bin handler=$([ "$2" = recall ] && echo on_ptz_preset_state ||
-        echo on_preset_configuration_changed) ours=/src/ caller=call_preset_method extra="" ;;
+        echo on_preset_configuration_changed) ours=/src/ caller=call_preset_method ;;
     floor) command=$floor_bin handler=$([ "$2" = recall ] && echo floor_on_preset_state ||
-        echo floor_on_change) ours=/bench/floor_client caller=call extra=--floor-echoes ;;
+        echo floor_on_change) ours=/bench/floor_client caller=call ;;
     esac
     for n in "$4" "$5"; do
         $driver ops --service "env ${unit_env}valgrind --tool=callgrind -q --callgrind-out-file=$work/$1-$2-$3-$n.cg $command" \
-            --kind "$2" --channels "$3" --count "$n" --timeout 120000 $extra
+            --kind "$2" --channels "$3" --count "$n" --timeout 120000
     done
     printf '{"peer": "%s", "kind": "%s", "channels": %s, "costs": %s}\n' "$1" "$2" "$3" \
         "$(/usr/bin/python3 bench/callgrind_costs.py "$work/$1-$2-$3-$4.cg" "$4" \

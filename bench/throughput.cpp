@@ -41,13 +41,11 @@ bool measure_channels(const Settings &settings, gint32 channels, GString *json)
 {
     if (!open_camera(channels, EchoRoute::CALLER))
         return false;
+    // The floor makes the calls a recall requires, which are now all the service makes too.
     MethodCounts echoes = service_echo_calls(MirrorKind::RECALL, channels);
-    Runner runners[3] = {
+    Runner runners[2] = {
         {{"the service", settings.service}, echoes},
         {{"the floor client", settings.floor}, echoes},
-        {{"the floor client (required calls only)",
-          with_argument(settings.floor, "--required-only")},
-         {}},
     };
     bool ok = true;
     for (Runner &runner : runners)
@@ -55,10 +53,10 @@ bool measure_channels(const Settings &settings, gint32 channels, GString *json)
     guint rep = 0;
     double slice = settings.throughput_seconds / settings.throughput_slices;
     g_printerr("bench: throughput, %d channels\n", channels);
-    // Slices by turns, so that a slower spell of the machine falls on all three alike.
+    // Slices by turns, so that a slower spell of the machine falls on both alike.
     for (guint i = 0; ok && i < settings.throughput_slices; i++) {
-        for (int turn = 0; ok && turn < 3; turn++)
-            ok = run_slice(runners[(i + static_cast<guint>(turn)) % 3], slice, rep);
+        for (int turn = 0; ok && turn < 2; turn++)
+            ok = run_slice(runners[(i + static_cast<guint>(turn)) % 2], slice, rep);
     }
     ok = ok && no_stray_calls();
     for (Runner &runner : runners)
@@ -66,14 +64,12 @@ bool measure_channels(const Settings &settings, gint32 channels, GString *json)
     close_camera();
     if (!ok)
         return false;
-    guint required = static_cast<guint>(required_calls(MirrorKind::RECALL, channels, 1).size());
-    guint with_echoes = required + total_of(echoes);
+    guint calls = static_cast<guint>(required_calls(MirrorKind::RECALL, channels, 1).size()) +
+                  total_of(echoes);
     g_string_append_printf(json, "\n    {\"channels\": %d, ", channels);
-    append_rate(json, "service", runners[0], with_echoes);
+    append_rate(json, "service", runners[0], calls);
     g_string_append(json, ", ");
-    append_rate(json, "floor", runners[1], with_echoes);
-    g_string_append(json, ", ");
-    append_rate(json, "floor_required", runners[2], required);
+    append_rate(json, "floor", runners[1], calls);
     g_string_append(json, "}");
     return true;
 }

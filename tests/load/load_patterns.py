@@ -6,32 +6,40 @@ user's actions and, where the pattern delivers them, the echoes the camera
 would send back for the service's own calls.  The stand-in runs with its
 echoes routed nowhere, and the user's actions are sent as plain signals
 (`state`, `change`) or as changes only of the source channel's own list
-(`create`, `remove`), so the camera changes only through the service's calls,
-in the order the service makes them.  However far ahead of the service the
-stand-in reads, what each signal finds is then fixed by the pattern alone,
-and so are the calls it costs:
+(`create`, `update`, `remove`), so the camera changes only through the
+service's calls, in the order the service makes them.  However far ahead of
+the service the stand-in reads, what each signal finds is then fixed by the
+pattern alone, and so are the calls it costs.
 
-- a recall is mirrored by asking every other channel for its state and
-  sending to the preset each one that is not there; its echo from the first
-  other channel is dropped; the echo from each further channel passes as a
-  new recall (one record per recall);
-- a configuration change leaves one echo record per kind its calls echo in
-  (number, name, source channel), owing every one of those echoes: a
-  creation by number saves the preset by number and renames it on each
-  other channel that does not list it, and so owes the saves (echoed as
-  creations under "Pos<n>") in a record among the creations and the renames
-  in one among the updates; a record of another kind than the change's own
-  is kept only if that buffer has room;
-- a change from another channel than the oldest record's source, with its
-  number and a name it still owes, is an echo: one is taken off, and the
-  record goes once it owes nothing; anything else, a signal from the
-  record's own source included, is mirrored as a change;
-- an update is mirrored by looking the preset up on its source, then on
-  every other channel, and updating it where it moved;
-- a removal is mirrored by removing the preset, by name, from every other
-  channel that lists it;
-- a buffer holds 32 records; a signal that finds its buffer full empties it
-  and is itself dropped (a configuration change logs that).
+The echo records are modelled as the service keeps them:
+
+- configuration changes: three buffers, by the kind of the change that was
+  mirrored, 32 records each; a signal of a kind whose buffer is full empties
+  that buffer, is logged and dropped, before anything else.  A mirrored
+  change whose calls succeeded leaves one record in the buffer of its own
+  kind (a creation by number one record, owing its saves and its renames):
+  number, name, source, a serial (walks in the order they run), whether it
+  made the preset home, and for each channel called whether it owes an echo
+  under the name (NAMED: renames, updates, saves by name, removals) or of a
+  save by number (SAVED: under "Pos<n>", the name it had, or SET_HOME);
+- a created or updated signal from channel c is an echo when a record in
+  the created or updated buffer owes c an echo of that number that it fits
+  (a removal only against the removed buffer): oldest serial first, SAVED
+  before NAMED; the echo is taken off, c's echoes owed in older records (all
+  three buffers) lapse, and so does c's SAVED in the same record when the
+  signal matched its NAMED; a record goes when it owes nothing;
+- any other valid change from c lapses what c owes for that number (and,
+  when it makes a preset home, what c owes records that made one home), then
+  is mirrored; the source of a record is never owed anything;
+- a creation of a number another channel holds brings that channel in step
+  as an update would (the source's entry looked up once, then the entry
+  there), instead of saving it by number there;
+- recalls: one buffer of 32; a recall that finds it full empties it and is
+  lost, silently.  A state-1 signal (c, p) is an echo when a record of p
+  owes c one (taken off; what c owes older records lapses), a repeat when
+  the newest record is of p from c (dropped), else a recall: what c owes
+  lapses, every other channel is asked for its state and sent to p where it
+  reports another preset, and a record owes an echo from each channel sent.
 
 Calls are (channel, method, preset number, name) as the stand-in reports
 them; methods without a number or a name report 0 and ''.
@@ -39,7 +47,7 @@ them; methods without a number or a name report 0 and ''.
 
 import sys
 from pathlib import Path
-from typing import List, NamedTuple, Tuple
+from typing import Dict, List, NamedTuple, Tuple
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'integration'))
 
@@ -49,6 +57,10 @@ from testbed import PROBE_MESSAGE  # noqa: E402
 
 # Capacity of every echo buffer.
 BUFFER_SIZE = 32
+# Bytes of a name that a record keeps.
+RECORD_NAME_BYTES = 95
+# What a channel owes a change record.
+NAMED, SAVED = 1, 2
 
 Call = Tuple[int, str, int, str]
 
@@ -61,21 +73,55 @@ class Burst(NamedTuple):
     actions: int          # user actions among them (recalls or changes)
 
 
-class Record:
-    '''One mirrored change in one kind's buffer, and the echoes it owes:
-    `named` under the change's name, `saved` of saves by number, under
-    "Pos<n>" (the stand-in names every preset saved by number so).'''
+def kept_name(name):
+    '''A name as a record keeps it: cut within 95 bytes at a character.'''
+    raw = name.encode()
+    if len(raw) <= RECORD_NAME_BYTES:
+        return name
+    cut = RECORD_NAME_BYTES
+    while cut and raw[cut] & 0xC0 == 0x80:
+        cut -= 1
+    return raw[:cut].decode()
 
-    def __init__(self, number, name, source, named=0, saved=0):
-        self.number, self.name, self.source = number, name, source
-        self.named, self.saved = named, saved
+
+class ChangeRecord:
+    '''One mirrored change and, by channel, the echoes still owed it.'''
+
+    def __init__(self, number, name, source, serial, owed, home=False,
+                 saved_name=''):
+        self.number, self.name, self.source = number, kept_name(name), source
+        self.serial, self.home = serial, home
+        self.saved_name = kept_name(saved_name)
+        self.owed = {n: flags for n, flags in owed.items() if flags}
+
+    def fits(self, channel, number, name, home):
+        '''Which owed echo of `channel` the change is: SAVED, NAMED or 0.'''
+        owed = self.owed.get(channel, 0)
+        if not owed or number != self.number:
+            return 0
+        name = kept_name(name)
+        if owed & SAVED and (home or name == f'Pos{number}' or
+                             (self.saved_name and name == self.saved_name)):
+            return SAVED
+        if owed & NAMED and name == self.name:
+            return NAMED
+        return 0
+
+    def lapse(self, channel, flags):
+        left = self.owed.get(channel, 0) & ~flags
+        if left:
+            self.owed[channel] = left
+        else:
+            self.owed.pop(channel, None)
 
 
 class ChangeRecords:
-    '''The three change echo buffers, kept as the rule keeps them.'''
+    '''The three change echo buffers.'''
 
     def __init__(self):
-        self.buffers = {CREATED: [], UPDATED: [], REMOVED: []}
+        self.buffers: Dict[int, List[ChangeRecord]] = {
+            CREATED: [], UPDATED: [], REMOVED: []}
+        self.serial = 0
 
     def full(self, kind):
         return len(self.buffers[kind]) >= BUFFER_SIZE
@@ -83,35 +129,94 @@ class ChangeRecords:
     def empty(self):
         return not any(self.buffers.values())
 
-    def record(self, own_kind, owed):
-        '''owed: {kind: Record} for the kinds in which the walk's calls
-        echo.'''
-        for kind, record in owed.items():
-            if record.named + record.saved and \
-                    (kind == own_kind or not self.full(kind)):
-                self.buffers[kind].append(record)
+    def records(self):
+        return [r for buffer in self.buffers.values() for r in buffer]
 
-    def take_echo(self, kind, channel, number, name):
-        '''True when the change is an echo the oldest record still owes.'''
-        buffer = self.buffers[kind]
-        if not buffer:
+    def _settle(self):
+        for kind, buffer in self.buffers.items():
+            self.buffers[kind] = [r for r in buffer if r.owed]
+
+    def take_echo(self, kind, channel, number, name, home=False):
+        '''True when the change is an echo a record owes: taken off, and
+        what the channel owed before it lapses.'''
+        searched = [REMOVED] if kind == REMOVED else [CREATED, UPDATED]
+        fits = sorted(((r.serial, r, r.fits(channel, number, name, home))
+                       for k in searched for r in self.buffers[k]),
+                      key=lambda fit: fit[0])
+        found = next(((r, match) for _, r, match in fits if match), None)
+        if found is None:
             return False
-        oldest = buffer[0]
-        if oldest.number != number or oldest.source == channel:
-            return False
-        if oldest.named and name == oldest.name:
-            oldest.named -= 1
-        elif oldest.saved and name == f'Pos{number}':
-            oldest.saved -= 1
-        else:
-            return False
-        if not oldest.named + oldest.saved:
-            buffer.pop(0)
+        record, match = found
+        # A save comes before the rename after it on one channel.
+        record.lapse(channel, NAMED | SAVED if match == NAMED else SAVED)
+        for older in self.records():
+            if older.serial < record.serial:
+                older.lapse(channel, NAMED | SAVED)
+        self._settle()
         return True
 
+    def lapse_for_change(self, channel, number, home=False):
+        '''A change of the channel's own: what it owed for that preset (or
+        for home changes, when it makes one home) is not coming.'''
+        for record in self.records():
+            if record.number == number or (home and record.home):
+                record.lapse(channel, NAMED | SAVED)
+        self._settle()
 
-# What a configuration change meets at the service's echo filter.
-RESET, ECHO, MIRRORED = 'reset', 'echo', 'mirrored'
+    def record(self, kind, number, name, source, owed, home=False,
+               saved_name=''):
+        '''A walk's record, when its calls left any echo owed.'''
+        record = ChangeRecord(number, name, source, self.serial + 1, owed,
+                              home, saved_name)
+        if record.owed:
+            self.serial += 1
+            self.buffers[kind].append(record)
+
+
+class RecallRecord(NamedTuple):
+    preset: int
+    source: int
+    owed: set   # channels whose echo of our goto is still to come
+
+
+class RecallRecords:
+    '''The recall echo buffer, oldest first.'''
+
+    def __init__(self):
+        self.records: List[RecallRecord] = []
+
+    def full(self):
+        return len(self.records) >= BUFFER_SIZE
+
+    def take_echo(self, channel, preset):
+        for index, record in enumerate(self.records):
+            if record.preset == preset and channel in record.owed:
+                record.owed.discard(channel)
+                for older in self.records[:index]:
+                    older.owed.discard(channel)
+                self._settle()
+                return True
+        return False
+
+    def repeat(self, channel, preset):
+        return bool(self.records) and \
+            self.records[-1][:2] == (preset, channel)
+
+    def lapse(self, channel):
+        for record in self.records:
+            record.owed.discard(channel)
+        self._settle()
+
+    def record(self, preset, source, sent):
+        if sent:
+            self.records.append(RecallRecord(preset, source, set(sent)))
+
+    def _settle(self):
+        self.records = [r for r in self.records if r.owed]
+
+
+# What a signal meets at the service's echo filter.
+RESET, ECHO, REPEAT, MIRRORED = 'reset', 'echo', 'repeat', 'mirrored'
 
 
 class BurstBuilder:
@@ -126,17 +231,31 @@ class BurstBuilder:
         self.actions = 0
         self.next_space = first_space
         self.records = ChangeRecords()
+        self.recalls = RecallRecords()
 
-    def change(self, kind, channel, number, name):
+    def change(self, kind, channel, number, name, home=False):
         '''A configuration change reaching the filter: a full buffer is
-        emptied and the change dropped; an owed echo is taken off its
-        record; anything else is to be mirrored.'''
+        emptied and the change dropped; an owed echo is taken off; anything
+        else lapses what its channel owed for the preset, to be mirrored.'''
         if self.records.full(kind):
             self.records.buffers[kind].clear()
             self.logs.append(FULL_BUFFER)
             return RESET
-        if self.records.take_echo(kind, channel, number, name):
+        if self.records.take_echo(kind, channel, number, name, home):
             return ECHO
+        self.records.lapse_for_change(channel, number, home)
+        return MIRRORED
+
+    def recall(self, channel, preset):
+        '''A state-1 signal reaching the recall filter.'''
+        if self.recalls.full():
+            self.recalls.records.clear()
+            return RESET
+        if self.recalls.take_echo(channel, preset):
+            return ECHO
+        if self.recalls.repeat(channel, preset):
+            return REPEAT
+        self.recalls.lapse(channel)
         return MIRRORED
 
     def signal(self, command, user_action=False):
@@ -167,13 +286,13 @@ def others(channels, channel):
 class RecallPattern:
     '''Recalls from channels 1 and 2 by turns, each of a preset no channel
     is at.  A round of 100: 67 recalls with every echo delivered right after
-    them, then 33 with none, so that 32 records fill the buffer and the 33rd
-    recall empties it and is dropped.
+    them (each owed, so it costs nothing), then 33 with none: the records
+    still owe channels 3 and up whatever channels 1 and 2 lapse, so 32 of
+    them fill the buffer and the 33rd recall empties it and is dropped.
 
-    The user's recall is only signalled, so its own channel still reports
-    the preset it was last sent to: the second echo, the first to pass as a
-    new recall, sends it there too, and every later echo finds all channels
-    at the preset.
+    Every recall costs 2(K-1) calls: each other channel is asked for its
+    state and sent to the preset.  The user's recall is only signalled, so
+    its own channel still reports the preset it was last sent to.
     '''
 
     ROUND = 100
@@ -185,10 +304,12 @@ class RecallPattern:
     PRESET_CYCLE = PRESETS - 1
 
     def __init__(self, channels):
-        if channels < 4:
-            raise ValueError('the pattern needs at least 4 channels')
+        if channels < 3:
+            raise ValueError('the round is laid out for 3 or more channels')
         self.channels = channels
         self.index = 0  # recalls so far, across bursts
+        # The preset each channel reports: 1 as the stand-in starts.
+        self.reported = {n: 1 for n in range(1, channels + 1)}
 
     def burst(self, rounds, first_space):
         b = BurstBuilder(first_space)
@@ -196,6 +317,7 @@ class RecallPattern:
             for _ in range(self.ROUND):
                 self._recall(b)
                 self.index += 1
+            assert not b.recalls.records
             b.probe()
         return b.build()
 
@@ -204,65 +326,72 @@ class RecallPattern:
         source = 1 + self.index % 2
         preset = 2 + self.index % self.PRESET_CYCLE
         b.signal(f'state {source} {preset} 1', user_action=True)
-        if position == self.ROUND - 1:
-            return  # the buffer is full: emptied, and this recall dropped
-        targets = others(self.channels, source)
-        for n in targets:
-            b.calls += [(n, 'GetPtzPresetState', 0, ''),
-                        (n, 'GotoPresetNumber', preset, '')]
+        met = b.recall(source, preset)
+        assert (met == RESET) == (position == self.ROUND - 1), met
+        if met != MIRRORED:
+            return
+        sent = []
+        for n in others(self.channels, source):
+            b.calls.append((n, 'GetPtzPresetState', 0, ''))
+            if self.reported[n] != preset:
+                b.calls.append((n, 'GotoPresetNumber', preset, ''))
+                self.reported[n] = preset
+                sent.append(n)
+        assert len(sent) == self.channels - 1
+        b.recalls.record(preset, source, sent)
         if position >= self.ECHOED:
             return  # its echoes are lost; its record stays
-        for k, echo in enumerate(targets):
+        for echo in sent:
             b.signal(f'state {echo} {preset} 1')
-            if k == 0:
-                continue  # takes the recall's record
-            for n in others(self.channels, echo):
-                b.calls.append((n, 'GetPtzPresetState', 0, ''))
-                if k == 1 and n == source:
-                    b.calls.append((n, 'GotoPresetNumber', preset, ''))
+            assert b.recall(echo, preset) == ECHO
 
 
 class ChangePattern:
-    '''Presets created and removed again, from channels 1 and 2 by turns,
+    '''Presets created, updated and removed, from channels 1 and 2 by turns,
     each under a number of its own and a name that is not the default one
     (so every creation renames).  The numbers start at 100,000: no channel
     ever lists that many presets (16, and at most those of one burst,
     however far ahead the stand-in reads), so a number is never its source's
-    preset count and creation always goes by number.  The heads never move,
-    so every copy a creation saves is where its source's copy is.
+    preset count and creation always goes by number.  The heads never move.
+
+    No creation meets a fresh number another channel holds: brought in step,
+    that channel would be compared with the source's entry, which the
+    source's own removal later in the burst may already have taken when the
+    service reads it.
 
     A round of 100 changes, which leaves every buffer empty:
 
-    - 14 creations and removals with every echo delivered right after them;
-      the first preset is listed beforehand on the first other channel, and
-      moved there in between (an update, with every echo);
+    - a preset listed beforehand on every channel, moved on the first other
+      channel (an update, with every echo: the two channels it is not at are
+      updated; the source, where it is or already gone, is not), then
+      removed on the source, with every echo;
+    - preset 1 saved again in place on channel 1 and reported as a creation:
+      every other channel holds it, and each is looked up (the source once)
+      and found in step, so it costs no change and leaves no record;
+    - 13 creations and removals with every echo delivered right after them;
     - a full-buffer block with no echoes delivered: 32 creations, one record
-      each among the creations and one among the updates, whether applied
-      to three channels (30, made beforehand on no other channel) or to one
-      (2, listed beforehand on the two others but the first);
-    - a creation that finds the created buffer full, logs, empties it and is
-      dropped: its preset stays on its source alone;
-    - a creation with every echo delivered, whose record among the updates
-      finds no room: its first rename echo finds the updated buffer full,
-      logs and empties it; the other two pass as updates, looked up on every
-      channel and found in step;
-    - 32 removals with no echoes, one record each, whether applied to three
-      channels (the 30) or one (2 presets listed beforehand on their source
-      and the first other channel only); the first one signalled again by
-      its source right after it, which, coming from the record's source, is
-      mirrored (and finds no other channel listing the preset); the removal
-      of the dropped creation's preset finds the buffer full, logs, empties
-      it and is dropped;
-    - the removals, with every echo, of the 2 presets created on one channel
-      and of the one created with every echo.
+      each owing all six echoes, fill the created buffer; a creation finds it
+      full, logs, empties it and is dropped (its preset stays on its source
+      alone); a creation with every echo follows, in an empty buffer;
+    - 30 removals of those presets with no echoes, one record each, the
+      first one signalled again by its source right after it, which, coming
+      from the record's source, is mirrored (and finds no other channel
+      listing the preset); 2 removals of presets listed beforehand on their
+      source and the first other channel only; the removal of the dropped
+      creation's preset finds the buffer full, logs, empties it and is
+      dropped;
+    - the removals, with every echo, of the last 2 presets of the 32 and of
+      the one created with every echo.
     '''
 
-    ECHOED_PAIRS = 14
+    ECHOED_PAIRS = 13
     FIRST_NUMBER = 100000
-    SINGLE = 2
-    FULL = BUFFER_SIZE - SINGLE
+    LISTED_ONCE = 2
+    # Removals of the block's creations that come without echoes.
+    UNECHOED_REMOVALS = BUFFER_SIZE - LISTED_ONCE
     PRESETS = 16
     MOVED_PAN = 50
+    SAVED_AGAIN = (1, 1, 'Preset1')   # channel, number, name as listed
 
     def __init__(self, channels):
         if channels != 4:
@@ -275,7 +404,8 @@ class ChangePattern:
         for _ in range(rounds):
             actions = b.actions
             self._moved_on_another_channel(b, *self._next())
-            for _ in range(self.ECHOED_PAIRS - 1):
+            self._saved_again(b, *self.SAVED_AGAIN)
+            for _ in range(self.ECHOED_PAIRS):
                 preset = self._next()
                 self._create(b, *preset, echoes=True)
                 self._remove(b, *preset, echoes=True)
@@ -285,28 +415,20 @@ class ChangePattern:
         return b.build()
 
     def _block(self, b):
-        full = [self._next() for _ in range(self.FULL)]
-        listed_elsewhere = [self._next() for _ in range(self.SINGLE)]
-        listed_once = [self._next() for _ in range(self.SINGLE)]
+        full = [self._next() for _ in range(BUFFER_SIZE)]
+        listed_once = [self._next() for _ in range(self.LISTED_ONCE)]
         dropped = self._next()
         echoed = self._next()
-        # Listed beforehand on all other channels but the first.
-        for source, number, name in listed_elsewhere:
-            for n in others(self.channels, source)[1:]:
-                b.quietly(f'preset {n} {number} 0 0 {name}')
         # Listed beforehand on its source and the first other channel only.
         for source, number, name in listed_once:
             for n in (source, others(self.channels, source)[0]):
                 b.quietly(f'preset {n} {number} 0 0 {name}')
         for preset in full:
             self._create(b, *preset)
-        for source, number, name in listed_elsewhere:
-            self._create(b, source, number, name,
-                         lacking=others(self.channels, source)[:1])
-        assert b.records.full(CREATED) and b.records.full(UPDATED)
+        assert b.records.full(CREATED)
         assert self._create(b, *dropped) == RESET
         self._create(b, *echoed, echoes=True)
-        for index, preset in enumerate(full):
+        for index, preset in enumerate(full[:self.UNECHOED_REMOVALS]):
             self._remove(b, *preset)
             if index == 0:
                 self._remove(b, *preset, listing=[], again=True)
@@ -315,7 +437,7 @@ class ChangePattern:
                          listing=others(self.channels, source)[:1])
         assert b.records.full(REMOVED)
         assert self._remove(b, *dropped) == RESET
-        for preset in listed_elsewhere + [echoed]:
+        for preset in full[self.UNECHOED_REMOVALS:] + [echoed]:
             self._remove(b, *preset, echoes=True)
 
     def _next(self):
@@ -325,55 +447,63 @@ class ChangePattern:
         return source, number, f'Load {number}'
 
     def _echo(self, b, echo, kind, number, name):
-        '''An echo of our own call, as the camera sends it.  Only a rename
-        echo can miss its record here: it is then mirrored as an update of a
-        preset every channel holds under that name, where the walk saved it,
-        and costs only the look-ups.'''
+        '''An echo of our own call, as the camera sends it: owed, so it
+        costs nothing.'''
         b.signal(f'change {echo} {kind} {number} 0 {name}')
         met = b.change(kind, echo, number, name)
-        if met == MIRRORED:
-            assert kind == UPDATED, 'only rename echoes may go unrecorded'
-            b.calls += [(n, 'QueryPresets', 0, '')
-                        for n in [echo] + others(self.channels, echo)]
+        assert met == ECHO, f'the echo of {kind} {number} {name} on ' \
+            f'{echo} met {met}'
 
-    def _create(self, b, source, number, name, echoes=False, lacking=None):
-        '''The user saves the preset on `source`; the other channels in
-        `lacking` do not list it (all by default).  echoes: every echo of
-        the service's calls delivered right after the change, else none.'''
+    def _create(self, b, source, number, name, echoes=False):
+        '''The user saves the preset on `source`; no other channel lists
+        it.  echoes: every echo of the service's calls delivered right after
+        the change, else none.'''
         b.signal(f'create {source} {number} {name}', user_action=True)
         met = b.change(CREATED, source, number, name)
         if met != MIRRORED:
             return met
         b.calls.append((source, 'GetPresets', 0, ''))
         channels = others(self.channels, source)
-        made = channels if lacking is None else lacking
         for n in channels:
-            b.calls.append((n, 'QueryPresets', 0, ''))
-            if n in made:
-                b.calls += [(n, 'SetPresetNumber', number, ''),
-                            (n, 'RenamePreset', number, name)]
-        b.records.record(CREATED, {
-            CREATED: Record(number, name, source, saved=len(made)),
-            UPDATED: Record(number, name, source, named=len(made))})
-        for echo in made if echoes else []:
+            b.calls += [(n, 'QueryPresets', 0, ''),
+                        (n, 'SetPresetNumber', number, ''),
+                        (n, 'RenamePreset', number, name)]
+        b.records.record(CREATED, number, name, source,
+                         {n: SAVED | NAMED for n in channels})
+        for echo in channels if echoes else []:
             self._echo(b, echo, CREATED, number, f'Pos{number}')
             self._echo(b, echo, UPDATED, number, name)
         return met
 
-    def _moved_on_another_channel(self, b, source, number, name):
-        '''A preset the first other channel lists beforehand at another
-        position, created on `source` with every echo, moved there (an
-        update, with every echo), then removed on `source` with every echo.
+    def _saved_again(self, b, source, number, name):
+        '''A preset every channel holds, where the source holds it, saved
+        again there: the source's entry is read once, at the first channel
+        holding the number, and each such channel's entry after its listing.
+        '''
+        b.signal(f'create {source} {number} {name}', user_action=True)
+        assert b.change(CREATED, source, number, name) == MIRRORED
+        b.calls.append((source, 'GetPresets', 0, ''))
+        for index, n in enumerate(others(self.channels, source)):
+            b.calls.append((n, 'QueryPresets', 0, ''))
+            if index == 0:
+                b.calls.append((source, 'QueryPresets', 0, ''))
+            b.calls.append((n, 'QueryPresets', 0, ''))
 
-        The source's copy is put where the first other channel's is, so the
-        update's walk finds it there unmoved, or already gone if the
-        stand-in took the removal first: either way it makes no call there,
-        and updates the two channels the creation saved it on.'''
+    def _moved_on_another_channel(self, b, source, number, name):
+        '''A preset listed beforehand on every channel, moved on the first
+        other channel (an update, with every echo), then removed on `source`
+        with every echo.
+
+        The source's copy is listed where the mover's goes, so the update's
+        walk finds it there unmoved, or already gone if the stand-in took
+        the removal first: either way it makes no call there, and updates
+        the other two, listed elsewhere.'''
         mover, *rest = others(self.channels, source)
         pan = self.MOVED_PAN
-        b.quietly(f'preset {mover} {number} {pan} 0 {name}')
-        self._create(b, source, number, name, echoes=True, lacking=rest)
-        b.quietly(f'preset {source} {number} {pan} 0 {name}')
+        for n in (source, mover):
+            b.quietly(f'preset {n} {number} {pan} 0 {name}')
+        for n in rest:
+            b.quietly(f'preset {n} {number} 0 0 {name}')
         b.signal(f'update {mover} {number} {pan} 0 {name}', user_action=True)
         assert b.change(UPDATED, mover, number, name) == MIRRORED
         b.calls.append((mover, 'QueryPresets', 0, ''))
@@ -381,8 +511,8 @@ class ChangePattern:
             b.calls.append((n, 'QueryPresets', 0, ''))
             if n in rest:
                 b.calls.append((n, 'UpdatePreset', number, name))
-        b.records.record(UPDATED, {
-            UPDATED: Record(number, name, mover, named=len(rest))})
+        b.records.record(UPDATED, number, name, mover,
+                         {n: NAMED for n in rest})
         for echo in rest:
             self._echo(b, echo, UPDATED, number, name)
         self._remove(b, source, number, name, echoes=True)
@@ -406,8 +536,8 @@ class ChangePattern:
             b.calls.append((n, 'QueryPresets', 0, ''))
             if n in removed:
                 b.calls.append((n, 'RemovePresetName', 0, name))
-        b.records.record(REMOVED, {
-            REMOVED: Record(number, name, source, named=len(removed))})
+        b.records.record(REMOVED, number, name, source,
+                         {n: NAMED for n in removed})
         for echo in removed if echoes else []:
             self._echo(b, echo, REMOVED, number, name)
         return met
