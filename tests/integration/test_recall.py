@@ -126,6 +126,36 @@ class RecallMirroringTest(RecallTestCase):
         self.assertEqual(self.reported(), {1: 5, 2: 5, 3: 5, 4: 5})
         self.assertWarnings([])
 
+    def test_a_recall_costs_two_calls_per_other_channel_however_the_head_moves(
+            self):
+        # every channel holds presets 1 and 2, far apart; a user recalls 1
+        # on channel 1 of the camera as it is, then 2 on the last channel of
+        # a head that takes 30 to 150 ms to get there, reporting no preset
+        # meanwhile, the user's own channel included
+        for channels in range(2, 73):
+            with self.case(f'{channels} channels'):
+                camera = self.start_with_presets(channels, presets=(1, 2))
+                for channel in range(1, channels + 1):
+                    camera.seed_preset(channel, 2, 'Spot 2', 60.0, 30.0)
+                for behaviour, source, preset in (('default', 1, 1),
+                                                  ('moving-head', channels, 2)):
+                    camera.set_behaviour(behaviour)
+                    camera.clear_journal()
+                    camera.user_recall(source, preset)
+                    self.tb.settle()
+                    calls = self.journal()
+                    sent = [int(path.rsplit('/', 1)[1])
+                            for path, member, _ in calls
+                            if member == 'GotoPresetNumber']
+                    self.assertLessEqual(len(calls), 2 * (channels - 1),
+                                         behaviour)
+                    self.assertEqual(sorted(sent), sorted(set(sent)),
+                                     behaviour)
+                    self.assertNotIn(source, sent, behaviour)
+                    self.assertEqual(set(self.reported().values()), {preset},
+                                     behaviour)
+                self.assertWarnings([])
+
     def test_failed_calls_are_logged_and_walk_goes_on(self):
         # three channels reporting no preset; preset 5 recalled on channel
         # 1 unless said otherwise; each fault hits the next call only.

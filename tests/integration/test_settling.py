@@ -34,10 +34,17 @@ class SettlingTest(DaemonTestCase):
         return run
 
     def in_step(self):
-        '''Per channel: (home, {number: name}).'''
-        names = self.preset_names()
-        return {n: (home, names[n])
-                for n, (home, _, _) in self.channel_states().items()}
+        '''Per channel: (home, {number: (name, pan, tilt)}).'''
+        return {n: (home, {number: tuple(preset)
+                           for number, preset in presets.items()})
+                for n, (home, _, presets) in self.channel_states().items()}
+
+    @staticmethod
+    def at_rest(home, presets):
+        '''(home, presets), a preset given by its name alone being at the
+        head's first position.'''
+        return home, {number: (p, 0.0, 0.0) if isinstance(p, str) else p
+                      for number, p in presets.items()}
 
     def test_changes_settle_in_step_with_the_calls_they_need(self):
         def make_home(*numbers):
@@ -51,6 +58,20 @@ class SettlingTest(DaemonTestCase):
         def create(*names):
             return lambda camera: [camera.user_create_by_name(1, name)
                                    for name in names]
+
+        def settled_then(*actions):
+            '''Each action, queued when it is a list, settled before the
+            next.'''
+            def run(camera):
+                for action in actions:
+                    if isinstance(action, list):
+                        with self.tb.daemon_paused():
+                            for queued in action:
+                                queued(camera)
+                    else:
+                        action(camera)
+                    self.tb.settle()
+            return run
 
         abc = {1: 'A', 2: 'B', 3: 'C'}
         everywhere = range(1, 41)
@@ -102,6 +123,34 @@ class SettlingTest(DaemonTestCase):
              make_home(5), False, walk_calls(4, 2) + 1,
              lambda n: (5, {5: 'Gate'}))
             for behaviour in ('default', 'keeps-name')
+        ] + [
+            # a home walk's call that changed nothing, on a platform that
+            # then signals nothing, must not take the user's own change
+            # for its echo
+            ('made home twice where nothing changes, then home on 2',
+             'quiet-noop', 2, [],
+             settled_then(lambda c: c.user_create_by_name(1, 'Hall 1'),
+                          [lambda c: c.user_make_home(1, 1),
+                           lambda c: c.user_make_home(1, 1),
+                           lambda c: c.user_create_by_name(1, 'Dock 3', True)],
+                          lambda c: c.user_make_home(2, 1)),
+             False, 15, lambda n: (1, {1: 'Hall 1', 2: 'Dock 3'})),
+            # a save again reported as a creation brings the other channels
+            # in step
+            ('saved again by number, reported as created', 'resave-as-created',
+             3, [],
+             settled_then(lambda c: c.user_create_by_name(3, 'Door 1'),
+                          lambda c: c.user_create_by_number(2, 1)),
+             False, 13, lambda n: (0, {1: 'Pos1'})),
+            # saved again as home by number, preset 5 already bears its
+            # default name there: no rename whose echo never comes waits to
+            # take the user's own save of it
+            ('made home as Pos5 where 2 calls it Door, then moved on 2',
+             'quiet-noop', 2, [(1, 5, 'Pos5'), (2, 5, 'Door')],
+             settled_then(lambda c: c.user_make_home(1, 5),
+                          lambda c: c.user_move(20.0, 5.0),
+                          lambda c: c.user_update_position(2, 5)),
+             False, 7, lambda n: (5, {5: ('Pos5', 20.0, 5.0)})),
         ]
         for (label, behaviour, channels, presets, action, queued, calls,
              expected) in rows:
@@ -114,7 +163,8 @@ class SettlingTest(DaemonTestCase):
                 (self.queued(action) if queued else action)(camera)
                 self.assertEqual(self.tb.settle_counting(2 * calls), calls)
                 self.assertEqual(self.in_step(), {
-                    n: expected(n) for n in range(1, channels + 1)})
+                    n: self.at_rest(*expected(n))
+                    for n in range(1, channels + 1)})
                 self.assertLogMessages([])
                 self.stop(0)
 
