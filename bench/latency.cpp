@@ -92,6 +92,15 @@ template <typename Row> bool measure_channels(const Settings &settings, gint32 c
 
 } // namespace
 
+// Service's and floor's percentiles, closing the row.
+static void append_both_percentiles(GString *json, Samples &samples)
+{
+    append_percentiles(json, "service", samples.service);
+    g_string_append(json, ", ");
+    append_percentiles(json, "floor", samples.floor);
+    g_string_append(json, "}");
+}
+
 bool run_latency(const Settings &settings, GString *json)
 {
     g_string_append(json, "\"latency\": [");
@@ -107,10 +116,7 @@ bool run_latency(const Settings &settings, GString *json)
                                    required_calls(kind, channels, 1).size(),
                                    total_of(service_echo_calls(kind, channels)));
             first = false;
-            append_percentiles(json, "service", samples.service);
-            g_string_append(json, ", ");
-            append_percentiles(json, "floor", samples.floor);
-            g_string_append(json, "}");
+            append_both_percentiles(json, samples);
         });
     }
     g_string_append(json, "\n  ]");
@@ -137,10 +143,7 @@ bool run_recall_scale(const Settings &settings, GString *json)
             g_string_append(json, ", ");
             append_call_range(json, "floor", samples.floor_calls);
             g_string_append(json, "}, ");
-            append_percentiles(json, "service", samples.service);
-            g_string_append(json, ", ");
-            append_percentiles(json, "floor", samples.floor);
-            g_string_append(json, "}");
+            append_both_percentiles(json, samples);
         });
     }
     g_string_append(json, "\n  ]");

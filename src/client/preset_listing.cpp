@@ -14,9 +14,10 @@ static GVariant *query_presets(gint32 channel, gboolean with_positions)
 
 int preset_slot_on_channel(gint32 preset_id, gint32 channel, bool *numbers_run_below)
 {
-    // An unreadable listing tells nothing against the source's own count.
+    // An unreadable listing cannot show that the number follows: by name, the platform might give
+    // the preset another number there, and its echo would then go round the channels.
     if (numbers_run_below)
-        *numbers_run_below = true;
+        *numbers_run_below = false;
     g_autoptr(GVariant) listing = query_presets(channel, FALSE);
     if (!listing) {
         log_warning("Failed to query presets");

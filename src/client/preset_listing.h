@@ -8,7 +8,7 @@ int preset_exists_on_channel(gint32 preset_id, gint32 channel);
 
 // As preset_exists_on_channel; besides, *numbers_run_below (when given) says whether the channel
 // holds exactly the numbers 1 to preset_id - 1, so that a preset saved there by name takes
-// preset_id whatever free number the platform picks (true when the listing cannot be read).
+// preset_id whatever free number the platform picks (false when the listing cannot be read).
 int preset_slot_on_channel(gint32 preset_id, gint32 channel, bool *numbers_run_below);
 
 // 1 when the listing of channel index `channel` holds a readable entry for preset_id; only

@@ -156,13 +156,17 @@ class CreatedPresetTest(DaemonTestCase):
             with self.case(label):
                 camera = self.start(2)
                 camera.seed_preset(2, 1, 'Door')
-                succeed_without_effect(camera, 2, 'SetPresetName')
+                for method in ('SetPresetNumber', 'RenamePreset'):
+                    succeed_without_effect(camera, 2, method)
                 if fault:
                     fault(camera)
                 camera.user_create_by_name(1, 'Door')
                 self.tb.settle()
-                # read, the listing shows the preset in step there
-                attempted = [set_preset_name(2, 'Door')] if fault \
+                # read, the listing shows the preset in step there; not
+                # read, it cannot show that the number follows, so the
+                # preset is saved by number, keeping its number whatever
+                attempted = [set_preset_number(2, 1),
+                             rename_preset(2, 1, 'Door')] if fault \
                     else [lookup(1), lookup(2)]
                 self.assertJournal([get_presets(1), query(2)] + attempted)
                 self.assertWarnings(messages)
