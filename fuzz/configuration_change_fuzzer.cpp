@@ -1,5 +1,6 @@
 // PresetConfigurationChanged2 payloads of any type, and the echo test over their names.
 #include "config_mirror/change_echo_buffer.h"
+#include "config_mirror/change_filter.h"
 #include "config_mirror/change_intake.h"
 #include "fuzz_input.h"
 
@@ -29,21 +30,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     owed_row(&buffer, count)[1] = owed;
     fill_change_record(record, preset_id, name, 1, 1, 1, owed == OWES_NAMED_HOME ? 1 : 2);
     keep_record(&count);
+    // The echoes as the camera sends them: the save as home flagged, the rename not.
+    SignalledChange plain{PRESET_UPDATED, preset_id, name, 0};
+    SignalledChange flagged{PRESET_UPDATED, preset_id, name, 1};
     OwedEcho found{};
     if (record.name[RECORD_NAME_SIZE - 1] != '\0' || !g_utf8_validate(record.name, -1, nullptr) ||
-        find_owed_echo(all, 1, preset_id, name, 0, 0, &found))
+        find_owed_echo(all, 1, plain, 0, false, &found))
         __builtin_trap();
     // Its owed echoes in the order the calls make them, and nothing after them.
     if (owed & OWES_SAVED) {
-        if (!find_owed_echo(all, 1, preset_id, name, 1, 1, &found) ||
-            found.match != EchoMatch::SAVED)
+        if (!find_owed_echo(all, 1, flagged, 1, false, &found) || found.match != EchoMatch::SAVED)
             __builtin_trap();
         take_echo(found, all, 1, 1);
     }
-    if (!find_owed_echo(all, 1, preset_id, name, 1, 1, &found) || found.match != EchoMatch::NAMED)
+    if (!find_owed_echo(all, 1, flagged, 1, false, &found) || found.match != EchoMatch::NAMED)
         __builtin_trap();
     take_echo(found, all, 1, 1);
-    if (count != 0 || find_owed_echo(all, 1, preset_id, name, 1, 0, &found))
+    if (count != 0 || find_owed_echo(all, 1, plain, 1, false, &found))
         __builtin_trap();
     return 0;
 }

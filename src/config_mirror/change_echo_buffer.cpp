@@ -42,27 +42,29 @@ bool is_default_name(gint32 preset_id, const char *name)
     return strcmp(name, default_name) == 0;
 }
 
-EchoMatch echo_fits(const ChangeRecord &record, guint8 owed, gint32 preset_id, const char *name,
-                    int set_home)
+EchoMatch echo_fits(const ChangeRecord &record, guint8 owed, const SignalledChange &change)
 {
-    if (owed == 0 || record.preset_id != preset_id)
+    if (owed == 0 || record.preset_id != change.preset_id)
         return EchoMatch::NONE;
     // A save comes before the rename that follows it on the same channel. A save as home is told
     // by its flag, whatever name the platform left the preset (its own default, or the name it
-    // had); any other save by number is a creation, under the default name.
-    if ((owed & OWES_SAVED) && (record.home ? set_home != 0 : is_default_name(preset_id, name)))
+    // had), and a platform may report it as a creation or an update; any other save by number is
+    // a creation of a preset the channel lacked, under the default name.
+    if ((owed & OWES_SAVED) && (record.home ? change.set_home != 0
+                                            : change.kind == PRESET_CREATED &&
+                                                  is_default_name(change.preset_id, change.name)))
         return EchoMatch::SAVED;
-    if (!same_record_name(record.name, name))
+    if (!same_record_name(record.name, change.name))
         return EchoMatch::NONE;
     // A save by name as home echoes flagged: the user's own save of the preset, unflagged, is not
     // taken for an echo that a platform did not send because the save changed nothing.
-    if ((owed & OWES_NAMED) || ((owed & OWES_NAMED_HOME) && set_home))
+    if ((owed & OWES_NAMED) || ((owed & OWES_NAMED_HOME) && change.set_home))
         return EchoMatch::NAMED;
     return EchoMatch::NONE;
 }
 
-bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count, gint32 preset_id,
-                    const char *name, gsize channel_index, int set_home, bool in_doubt,
+bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count,
+                    const SignalledChange &change, gsize channel_index, bool in_doubt,
                     OwedEcho *found)
 {
     bool any = false;
@@ -76,7 +78,7 @@ bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count, gint3
             guint8 row = owed_row(ref.buffer, i)[channel_index];
             guint8 echoes =
                 static_cast<guint8>((in_doubt ? row >> DOUBTED_SHIFT : row) & OWES_ANY_CHANGE);
-            EchoMatch match = echo_fits(record, echoes, preset_id, name, set_home);
+            EchoMatch match = echo_fits(record, echoes, change);
             if (match == EchoMatch::NONE)
                 continue;
             *found = OwedEcho{ref, i, match, in_doubt};
@@ -106,16 +108,16 @@ guint32 take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_c
 }
 
 void doubt_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
-                      guint32 kind, gint32 preset_id, const char *name, int set_home)
+                      const SignalledChange &change)
 {
     for (gsize b = 0; b < all_count; b++) {
         bool removals = all[b].removals;
         doubt_owed(all[b].buffer, *all[b].count, channel_index, [&](const ChangeRecord &record) {
-            bool moved_on = record.preset_id == preset_id &&
-                            (removals || kind == PRESET_REMOVED ||
-                             !same_record_name(record.name, name));
-            return static_cast<guint8>(moved_on || (set_home && record.home) ? OWES_ANY_CHANGE
-                                                                               : 0);
+            bool moved_on = record.preset_id == change.preset_id &&
+                            (removals || change.kind == PRESET_REMOVED ||
+                             !same_record_name(record.name, change.name));
+            bool home = change.set_home && record.home;
+            return static_cast<guint8>(moved_on || home ? OWES_ANY_CHANGE : 0);
         });
     }
 }

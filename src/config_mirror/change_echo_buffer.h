@@ -21,8 +21,15 @@ enum class EchoMatch {
     SAVED, // the echo of a save by number: flagged home, or a creation under "Pos<N>"
 };
 
-EchoMatch echo_fits(const ChangeRecord &record, guint8 owed, gint32 preset_id, const char *name,
-                    int set_home);
+// A change as a channel signalled it.
+struct SignalledChange {
+    guint32 kind;
+    gint32 preset_id;
+    const char *name;
+    int set_home;
+};
+
+EchoMatch echo_fits(const ChangeRecord &record, guint8 owed, const SignalledChange &change);
 
 // One change echo buffer and its count.
 struct ChangeBufferRef {
@@ -41,8 +48,8 @@ struct OwedEcho {
 
 // The oldest echo, by walk, that channel_index owes a record in `searched` and the change is;
 // with in_doubt, among the echoes a change of the channel's own put in doubt.
-bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count, gint32 preset_id,
-                    const char *name, gsize channel_index, int set_home, bool in_doubt,
+bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count,
+                    const SignalledChange &change, gsize channel_index, bool in_doubt,
                     OwedEcho *found);
 
 // Takes the found echo off. A channel signals our calls' effects in the order we made them, so
@@ -58,7 +65,7 @@ guint32 take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_c
 // that echoes doubted in turn cannot keep one another going. A signal that only repeats what we
 // set (a platform's report that a preset is no longer home, say) puts nothing in doubt.
 void doubt_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
-                      guint32 kind, gint32 preset_id, const char *name, int set_home);
+                      const SignalledChange &change);
 
 // Fills the record a walk opened, owed `owed_echoes` by the flags its calls left in its row.
 void fill_change_record(ChangeRecord &record, gint32 preset_id, const char *name, gint32 channel,

@@ -102,9 +102,9 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
     gsize all_count = all_change_buffers(all);
     ChangeBufferRef searched[2];
     gsize searched_count = echo_search(kind, searched);
+    SignalledChange change{kind, preset_id, name, set_home};
     OwedEcho found{};
-    if (find_owed_echo(searched, searched_count, preset_id, name, channel_index, set_home, false,
-                       &found)) {
+    if (find_owed_echo(searched, searched_count, change, channel_index, false, &found)) {
         // Echoes of our own changes are dropped here; the match takes one owed echo off.
         guint32 still_owed = take_echo(found, all, all_count, channel_index);
         trace_change(kind, preset_id, name, source_channel, set_home,
@@ -112,12 +112,11 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
         return 0;
     }
     // An echo in doubt that came after all is mirrored, and puts nothing in doubt.
-    bool late_echo = find_owed_echo(searched, searched_count, preset_id, name, channel_index,
-                                    set_home, true, &found);
+    bool late_echo = find_owed_echo(searched, searched_count, change, channel_index, true, &found);
     if (late_echo)
         (void)take_echo(found, all, all_count, channel_index);
     else
-        doubt_for_change(all, all_count, channel_index, kind, preset_id, name, set_home);
+        doubt_for_change(all, all_count, channel_index, change);
     WalkMeter meter = start_walk();
     // The walk notes what it is owed in the row of the record it may leave: the change's own
     // buffer always has room here.

@@ -54,18 +54,18 @@ struct ChangeBufferTest : ::testing::Test {
         if (kind == 3)
             searched[0] = all[2];
         gsize searched_count = kind == 3 ? 1 : 2;
+        SignalledChange change{kind, preset, name, set_home};
         OwedEcho found{};
         gsize index = static_cast<gsize>(channel - 1);
-        if (find_owed_echo(searched, searched_count, preset, name, index, set_home, false,
-                           &found)) {
+        if (find_owed_echo(searched, searched_count, change, index, false, &found)) {
             take_echo(found, all, 3, index);
             return found.match == EchoMatch::NAMED ? Seen::NAMED : Seen::SAVED;
         }
-        if (find_owed_echo(searched, searched_count, preset, name, index, set_home, true, &found)) {
+        if (find_owed_echo(searched, searched_count, change, index, true, &found)) {
             take_echo(found, all, 3, index);
             return Seen::LATE;
         }
-        doubt_for_change(all, 3, index, kind, preset, name, set_home);
+        doubt_for_change(all, 3, index, change);
         return Seen::CHANGE;
     }
 
@@ -157,7 +157,7 @@ TEST_F(ChangeBufferTest, SavesAreRecognisedWhicheverKindTheyAreReportedAs)
     // A creation by number, not as home, owes a save under the default name and no other.
     add(0, 4, "Lamp", {{3, OWES_SAVED}, {4, OWES_SAVED}});
     EXPECT_EQ(signal(4, "Pos4", 3, 0, 1), Seen::SAVED);
-    EXPECT_EQ(signal(4, "Hall", 4, 1, 1), Seen::CHANGE);
+    EXPECT_EQ(signal(4, "Pos4", 4, 0, 2), Seen::CHANGE); // a report of it, not its creation
     EXPECT_EQ(signal(4, "Pos4", 4, 0, 1), Seen::LATE);
     for (int b = 0; b < 3; b++)
         EXPECT_EQ(counts[b], 0u);
