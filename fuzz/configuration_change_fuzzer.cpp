@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     buffer.owed = rows;
     buffer.channels = 2;
     guint32 count = 0;
-    ChangeBufferRef all[1] = {{&buffer, &count, false}};
+    ChangeBufferRef all[1] = {{&buffer, &count}};
     gint32 preset_id = static_cast<gint32>(change.preset_id);
     guint8 owed = name[0] != '\0' ? OWES_NAMED | OWES_SAVED : OWES_NAMED_HOME;
     ChangeRecord &record = open_record(&buffer, count);

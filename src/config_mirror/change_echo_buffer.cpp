@@ -110,16 +110,12 @@ guint32 take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_c
 void doubt_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
                       const SignalledChange &change)
 {
-    for (gsize b = 0; b < all_count; b++) {
-        bool removals = all[b].removals;
-        doubt_owed(all[b].buffer, *all[b].count, channel_index, [&](const ChangeRecord &record) {
-            bool moved_on = record.preset_id == change.preset_id &&
-                            (removals || change.kind == PRESET_REMOVED ||
-                             !same_record_name(record.name, change.name));
-            bool home = change.set_home && record.home;
-            return static_cast<guint8>(moved_on || home ? OWES_ANY_CHANGE : 0);
+    if (!change.set_home)
+        return;
+    for (gsize b = 0; b < all_count; b++)
+        doubt_owed(all[b].buffer, *all[b].count, channel_index, [](const ChangeRecord &record) {
+            return static_cast<guint8>(record.home ? OWES_ANY_CHANGE : 0);
         });
-    }
 }
 
 void fill_change_record(ChangeRecord &record, gint32 preset_id, const char *name, gint32 channel,

@@ -35,7 +35,6 @@ EchoMatch echo_fits(const ChangeRecord &record, guint8 owed, const SignalledChan
 struct ChangeBufferRef {
     ChangeEchoBuffer *buffer;
     guint32 *count;
-    bool removals;
 };
 
 // Where an owed echo was found.
@@ -58,12 +57,13 @@ bool find_owed_echo(const ChangeBufferRef *searched, gsize searched_count,
 guint32 take_echo(const OwedEcho &found, const ChangeBufferRef *all, gsize all_count,
                   gsize channel_index);
 
-// A change of the channel's own, not an echo, that shows the preset moved on there (another name,
-// a removal, or, where we removed it, any change of it), or that makes a preset home, after our
-// calls or before them: what the channel still owed for that preset, or for home changes, is put
-// in doubt. Such an echo, if it comes after all, is mirrored; it puts nothing else in doubt, so
-// that echoes doubted in turn cannot keep one another going. A signal that only repeats what we
-// set (a platform's report that a preset is no longer home, say) puts nothing in doubt.
+// A change of the channel's own, not an echo, that makes a preset home, after our calls there or
+// before them: what the channel still owed for home changes is put in doubt. On a platform that
+// sends nothing for a save that changed nothing, such an echo may never come, and would take the
+// user's own making that preset home again there for its echo; no listing shows the home, so
+// nothing else can tell. An echo in doubt that comes after all is mirrored, and puts nothing in
+// doubt itself, so that doubted echoes cannot keep one another going. (A rename or removal has no
+// such need: its walk looks at the listings, and an echo that changed nothing never came.)
 void doubt_for_change(const ChangeBufferRef *all, gsize all_count, gsize channel_index,
                       const SignalledChange &change);
 

@@ -40,11 +40,11 @@ static gsize echo_search(guint32 kind, ChangeBufferRef *searched)
 {
     ServiceState &s = service_state;
     if (kind == PRESET_REMOVED) {
-        searched[0] = {s.removed_buffer, &s.removed_count, true};
+        searched[0] = {s.removed_buffer, &s.removed_count};
         return 1;
     }
-    searched[0] = {s.created_buffer, &s.created_count, false};
-    searched[1] = {s.updated_buffer, &s.updated_count, false};
+    searched[0] = {s.created_buffer, &s.created_count};
+    searched[1] = {s.updated_buffer, &s.updated_count};
     return 2;
 }
 
@@ -52,9 +52,9 @@ static gsize echo_search(guint32 kind, ChangeBufferRef *searched)
 static gsize all_change_buffers(ChangeBufferRef *all)
 {
     ServiceState &s = service_state;
-    all[0] = {s.created_buffer, &s.created_count, false};
-    all[1] = {s.updated_buffer, &s.updated_count, false};
-    all[2] = {s.removed_buffer, &s.removed_count, true};
+    all[0] = {s.created_buffer, &s.created_count};
+    all[1] = {s.updated_buffer, &s.updated_count};
+    all[2] = {s.removed_buffer, &s.removed_count};
     return CHANGE_KIND_COUNT;
 }
 

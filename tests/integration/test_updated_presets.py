@@ -192,14 +192,15 @@ class DecisionTableTest(UpdateWalkTestCase):
             self):
         # channel 2 calls it Door: its save echoes under Pos5, or under Door
         # where the platform keeps names, and the rename or update after it
-        # under the new name; a change of channel 2's own to preset 5 in
-        # between shows that what it still owed is not coming
+        # under the new name; a change of channel 2's own in between is
+        # mirrored and leaves them owed
         save = set_preset_number(2, PRESET, True)
         cases = [
             ('in place', 'Gate', 10, [save, rename_preset(2, PRESET, 'Gate')],
              [(Home('Pos5'), True), ('Gate', True), ('Gate', False)]),
             ('moved', 'Gate', 30, [save, update_preset(2, PRESET, 'Gate')],
-             [(Home('Door'), True), ('Pos5', False), ('Gate', False)]),
+             [(Home('Door'), True), ('Pos5', False), ('Gate', True),
+              ('Gate', False)]),
             # a platform may keep the name Door: looked at again, the
             # channel still shows it, so it is renamed even so
             ('in place, named Pos5', 'Pos5', 10,
