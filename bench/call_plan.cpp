@@ -1,6 +1,5 @@
 #include "call_plan.h"
 
-#include <algorithm>
 #include <cstring>
 
 static const char *const KIND_NAMES[MIRROR_KIND_COUNT] = {
@@ -132,37 +131,20 @@ CameraSignal prepare_repetition(CameraModel &camera, MirrorKind kind, gint32 sou
 static const guint BURST_BUFFER_SIZE = 32;
 static const gint32 BURST_FIRST_NUMBER = 100000;
 
-// A recall from `source` lapses every echo that channel still owed; records owed nothing go.
-static void lapse_recall_echoes(BurstPattern &p, gint32 source)
-{
-    auto &records = p.recall_records;
-    for (std::vector<gint32> &owed : records)
-        owed.erase(std::remove(owed.begin(), owed.end(), source), owed.end());
-    records.erase(std::remove_if(records.begin(), records.end(),
-                                 [](const std::vector<gint32> &owed) { return owed.empty(); }),
-                  records.end());
-}
-
 static void burst_recall(BurstPattern &p, Burst &burst)
 {
     gint32 source = 1 + static_cast<gint32>(p.index % 2);
     gint32 preset = 2 + static_cast<gint32>(p.index % static_cast<guint>(BURST_PRESETS - 1));
     burst.signals.push_back({SignalKind::PRESET_STATE, source, 1, preset, "", false});
-    if (p.recall_records.size() >= BURST_BUFFER_SIZE) {
-        p.recall_records.clear();
+    if (p.recall_records >= BURST_BUFFER_SIZE) {
+        p.recall_records = 0;
         return;
     }
     // Neither an echo nor a repeat: no record of this preset is left, and the newest is of
     // another. No channel is at the preset: each was last sent to one of the last few.
-    lapse_recall_echoes(p, source);
     add_per_other_channel(burst.calls, p.channels, source,
                           {Method::GET_PTZ_PRESET_STATE, Method::GOTO_PRESET_NUMBER});
-    std::vector<gint32> owed;
-    for (gint32 channel = 1; channel <= p.channels; channel++) {
-        if (channel != source)
-            owed.push_back(channel);
-    }
-    p.recall_records.push_back(owed);
+    p.recall_records++;
 }
 
 static void burst_change(BurstPattern &p, Burst &burst)

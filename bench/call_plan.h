@@ -51,19 +51,17 @@ constexpr gint32 BURST_PRESETS = 40;
 
 // A run of bursts against one service: where each burst starts and what the service's echo
 // buffers hold. Recalls go from channels 1 and 2 by turns, each of another preset; no echo ever
-// comes, and a recall lapses only what its own channel owed, so with 3 or more channels every
-// record still owes the others and the 33rd recall finds the buffer full: it is emptied and that
-// recall dropped (with 2, each recall lapses the only echo the record before owed, and none is
-// dropped). Changes are creations (by number: the number is never a channel's preset count)
-// each followed by the removal of the same preset, from channels 1 and 2 by turns; a change
-// lapses only what its channel owed for its own, fresh preset, so the 33rd creation and its
-// removal find their buffers full and are dropped.
+// comes, and a recall puts what its own channel owed in doubt (an echo in doubt may still come),
+// so every record keeps owing and, at any channel count, the 33rd recall finds the buffer full:
+// it is emptied and that recall dropped. Changes are creations (by number: the number is never
+// a channel's preset count) each followed by the removal of the same preset, from channels 1 and
+// 2 by turns; a change lapses nothing its channel owed for other presets, so the 33rd creation
+// and its removal find their buffers full and are dropped.
 struct BurstPattern {
     bool recalls = true;
     gint32 channels = 2;
     guint index = 0; // signals so far, across bursts
-    // Per recall record, oldest first, the channels whose echo it still waits for.
-    std::vector<std::vector<gint32>> recall_records;
+    guint recall_records = 0;
     guint created_records = 0;
     guint removed_records = 0;
     bool created_mirrored = false; // whether the creation of the pending removal was mirrored
