@@ -18,19 +18,19 @@ The echo records are modelled as the service keeps them:
   that buffer, is logged and dropped, before anything else.  A mirrored
   change whose calls succeeded leaves one record in the buffer of its own
   kind (a creation by number one record, owing its saves and its renames):
-  number, name, source, a serial (walks in the order they run), whether it
-  made the preset home, and for each channel called whether it owes an echo
-  under the name (NAMED: renames, updates, saves by name, removals) or of a
-  save by number (SAVED: under "Pos<n>", the name it had, or SET_HOME);
+  number, name, source, a serial (walks in the order they run), and for
+  each channel called whether it owes an echo under the name (NAMED:
+  renames, updates, saves by name, removals) or of a save by number (SAVED:
+  a creation under "Pos<n>"; the patterns make nothing home);
 - a created or updated signal from channel c is an echo when a record in
   the created or updated buffer owes c an echo of that number that it fits
   (a removal only against the removed buffer): oldest serial first, SAVED
   before NAMED; the echo is taken off, c's echoes owed in older records (all
   three buffers) lapse, and so does c's SAVED in the same record when the
   signal matched its NAMED; a record goes when it owes nothing;
-- any other valid change from c lapses what c owes for that number (and,
-  when it makes a preset home, what c owes records that made one home), then
-  is mirrored; the source of a record is never owed anything;
+- any other valid change is mirrored (one that makes a preset home puts
+  what its channel owes home records in doubt; the patterns make none); the
+  source of a record is never owed anything;
 - a creation of a number another channel holds brings that channel in step
   as an update would (the source's entry looked up once, then the entry
   there), instead of saving it by number there;
@@ -38,7 +38,8 @@ The echo records are modelled as the service keeps them:
   lost, silently.  A state-1 signal (c, p) is an echo when a record of p
   owes c one (taken off; what c owes older records lapses), a repeat when
   the newest record is of p from c (dropped), else a recall: what c owes
-  lapses, every other channel is asked for its state and sent to p where it
+  is put in doubt (no echo in doubt ever comes here, so it is dropped from
+  the model as if lapsed), every other channel is asked for its state and sent to p where it
   reports another preset, and a record owes an echo from each channel sent.
 
 Calls are (channel, method, preset number, name) as the stand-in reports
@@ -87,21 +88,19 @@ def kept_name(name):
 class ChangeRecord:
     '''One mirrored change and, by channel, the echoes still owed it.'''
 
-    def __init__(self, number, name, source, serial, owed, home=False,
-                 saved_name=''):
+    def __init__(self, number, name, source, serial, owed):
         self.number, self.name, self.source = number, kept_name(name), source
-        self.serial, self.home = serial, home
-        self.saved_name = kept_name(saved_name)
+        self.serial = serial
         self.owed = {n: flags for n, flags in owed.items() if flags}
 
-    def fits(self, channel, number, name, home):
-        '''Which owed echo of `channel` the change is: SAVED, NAMED or 0.'''
+    def fits(self, channel, kind, number, name):
+        '''Which owed echo of `channel` the change is: SAVED (a creation
+        under "Pos<n>"; the patterns save nothing as home), NAMED or 0.'''
         owed = self.owed.get(channel, 0)
         if not owed or number != self.number:
             return 0
         name = kept_name(name)
-        if owed & SAVED and (home or name == f'Pos{number}' or
-                             (self.saved_name and name == self.saved_name)):
+        if owed & SAVED and kind == CREATED and name == f'Pos{number}':
             return SAVED
         if owed & NAMED and name == self.name:
             return NAMED
@@ -136,11 +135,11 @@ class ChangeRecords:
         for kind, buffer in self.buffers.items():
             self.buffers[kind] = [r for r in buffer if r.owed]
 
-    def take_echo(self, kind, channel, number, name, home=False):
+    def take_echo(self, kind, channel, number, name):
         '''True when the change is an echo a record owes: taken off, and
         what the channel owed before it lapses.'''
         searched = [REMOVED] if kind == REMOVED else [CREATED, UPDATED]
-        fits = sorted(((r.serial, r, r.fits(channel, number, name, home))
+        fits = sorted(((r.serial, r, r.fits(channel, kind, number, name))
                        for k in searched for r in self.buffers[k]),
                       key=lambda fit: fit[0])
         found = next(((r, match) for _, r, match in fits if match), None)
@@ -155,19 +154,9 @@ class ChangeRecords:
         self._settle()
         return True
 
-    def lapse_for_change(self, channel, number, home=False):
-        '''A change of the channel's own: what it owed for that preset (or
-        for home changes, when it makes one home) is not coming.'''
-        for record in self.records():
-            if record.number == number or (home and record.home):
-                record.lapse(channel, NAMED | SAVED)
-        self._settle()
-
-    def record(self, kind, number, name, source, owed, home=False,
-               saved_name=''):
+    def record(self, kind, number, name, source, owed):
         '''A walk's record, when its calls left any echo owed.'''
-        record = ChangeRecord(number, name, source, self.serial + 1, owed,
-                              home, saved_name)
+        record = ChangeRecord(number, name, source, self.serial + 1, owed)
         if record.owed:
             self.serial += 1
             self.buffers[kind].append(record)
@@ -233,17 +222,16 @@ class BurstBuilder:
         self.records = ChangeRecords()
         self.recalls = RecallRecords()
 
-    def change(self, kind, channel, number, name, home=False):
+    def change(self, kind, channel, number, name):
         '''A configuration change reaching the filter: a full buffer is
         emptied and the change dropped; an owed echo is taken off; anything
-        else lapses what its channel owed for the preset, to be mirrored.'''
+        else is to be mirrored.'''
         if self.records.full(kind):
             self.records.buffers[kind].clear()
             self.logs.append(FULL_BUFFER)
             return RESET
-        if self.records.take_echo(kind, channel, number, name, home):
+        if self.records.take_echo(kind, channel, number, name):
             return ECHO
-        self.records.lapse_for_change(channel, number, home)
         return MIRRORED
 
     def recall(self, channel, preset):
