@@ -34,20 +34,6 @@ static bool select_kind(guint32 kind, ChangeKind *out)
     }
 }
 
-// Created and updated signals are matched against the records of both kinds: a platform may
-// report a save again as a creation. Removals only against removals.
-static gsize echo_search(guint32 kind, ChangeBufferRef *searched)
-{
-    ServiceState &s = service_state;
-    if (kind == PRESET_REMOVED) {
-        searched[0] = {s.removed_buffer, &s.removed_count};
-        return 1;
-    }
-    searched[0] = {s.created_buffer, &s.created_count};
-    searched[1] = {s.updated_buffer, &s.updated_count};
-    return 2;
-}
-
 // A channel's signals of every kind come in one order, so what it owes lapses across all three.
 static gsize all_change_buffers(ChangeBufferRef *all)
 {
@@ -56,6 +42,14 @@ static gsize all_change_buffers(ChangeBufferRef *all)
     all[1] = {s.updated_buffer, &s.updated_count};
     all[2] = {s.removed_buffer, &s.removed_count};
     return CHANGE_KIND_COUNT;
+}
+
+// Created and updated signals are matched against the records of both kinds: a platform may
+// report a save again as a creation. Removals only against removals.
+static const ChangeBufferRef *echo_search(guint32 kind, const ChangeBufferRef *all, gsize *count)
+{
+    *count = kind == PRESET_REMOVED ? 1 : 2;
+    return kind == PRESET_REMOVED ? &all[2] : &all[0];
 }
 
 // One trace line per change: what arrived, e.g. `created preset 3 "Gate" on channel 2`, then
@@ -100,8 +94,8 @@ int filter_and_dispatch_change(guint32 kind, gint32 preset_id, const char *name,
     gsize channel_index = static_cast<gsize>(source_channel - 1);
     ChangeBufferRef all[CHANGE_KIND_COUNT];
     gsize all_count = all_change_buffers(all);
-    ChangeBufferRef searched[2];
-    gsize searched_count = echo_search(kind, searched);
+    gsize searched_count = 0;
+    const ChangeBufferRef *searched = echo_search(kind, all, &searched_count);
     SignalledChange change{kind, preset_id, name, set_home};
     OwedEcho found{};
     if (find_owed_echo(searched, searched_count, change, channel_index, false, &found)) {
